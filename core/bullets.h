@@ -1,0 +1,4 @@
+// The bullet loop (bullet thread).
+#pragma once
+
+void Bullet_control();

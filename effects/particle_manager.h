@@ -1,0 +1,4 @@
+// The particle loop (particle thread).
+#pragma once
+
+void up_particle();

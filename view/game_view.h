@@ -1,0 +1,4 @@
+// The game view's render loop (render thread).
+#pragma once
+
+void RenderWhile();
