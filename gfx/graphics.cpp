@@ -1,0 +1,227 @@
+// Window creation, batches, drawing primitives and the present step.
+// initgraph and the present task run on the GUI thread; batches and primitives run on
+// whichever drawing thread opened the batch, which holds em until it flushes.
+#include "gfx/graphics.h"
+
+#include "gfx/input_event_filter.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QRegion>
+
+QWindow* ew = nullptr;
+QBackingStore* eb = nullptr;
+QPixmap* ebf = nullptr;
+QMutex* em = nullptr;
+QPainter* epn = nullptr;
+QFont* eft = nullptr;
+int esw = 1000;
+int esh = 800;
+
+unsigned long ef = 0xFFFFFF;
+unsigned long elc = 0;
+int els = 0;
+int elt = 1;
+unsigned long ebk = 0;
+int ebm = 2;
+unsigned long etx = 0xFFFFFF;
+
+namespace {
+
+// True on the thread that opened the current batch and so holds em. Lets a stray
+// FlushBatchDraw leave alone a lock it never took, and a repeated BeginBatchDraw on
+// the same thread go on without locking em a second time.
+thread_local bool t_ownsBatch = false;
+
+QFont makeFont(const QString& face, int pixelSize) {
+  QFont font(face.isEmpty() ? QStringLiteral("sans-serif") : face);
+  font.setPixelSize(pixelSize);
+  return font;
+}
+
+Qt::PenStyle penStyle(int style) {
+  switch (style) {
+    case 1: return Qt::DashLine;
+    case 2: return Qt::DotLine;
+    case 3: return Qt::DashDotLine;
+    default: return Qt::SolidLine;
+  }
+}
+
+// Copies the frame buffer into the window; runs on the GUI thread from its event loop.
+void presentFrame() {
+  if (!ew || !eb || !ebf || !em) return;
+  // A closed window has lost its platform surface; painting or flushing it would only
+  // recreate trouble, so the frame is dropped.
+  if (!ew->handle() || !ew->isExposed()) return;
+  QMutexLocker lock(em);
+  const QRegion region(0, 0, esw, esh);
+  eb->beginPaint(region);
+  if (QPaintDevice* device = eb->paintDevice()) {
+    QPainter painter(device);
+    painter.drawPixmap(0, 0, *ebf);
+    painter.end();
+  }
+  eb->endPaint();
+  eb->flush(region);
+  ew->requestUpdate();
+}
+
+}  // namespace
+
+QColor _qc(unsigned long c) {
+  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                static_cast<int>((c >> 16) & 0xFF));
+}
+
+void _as(QPainter* p) {
+  if (!p || !p->isActive()) return;
+  p->setBrush(QBrush(_qc(ef), Qt::SolidPattern));
+  QPen pen(_qc(elc));
+  pen.setWidth(elt);
+  pen.setStyle(penStyle(els));
+  p->setPen(pen);
+  if (eft) p->setFont(*eft);
+  if (ebm != 1) {
+    p->setBackgroundMode(Qt::OpaqueMode);
+    p->setBackground(QBrush(_qc(ebk), Qt::SolidPattern));
+  } else {
+    p->setBackgroundMode(Qt::TransparentMode);
+  }
+}
+
+void initgraph(int width, int height) {
+  if (ew) return;
+  esw = width;
+  esh = height;
+
+  ew = new QWindow();
+  ew->setSurfaceType(QSurface::RasterSurface);
+  ew->setTitle(QStringLiteral("Vantorix"));
+  ew->resize(width, height);
+  ew->setMinimumSize(QSize(width, height));
+  ew->setMaximumSize(QSize(width, height));
+
+  eb = new QBackingStore(ew);
+  eb->resize(QSize(width, height));
+
+  if (!ebf)
+    ebf = new QPixmap(width, height);
+  else
+    *ebf = QPixmap(width, height);
+  if (!em) em = new QMutex();
+  if (!eft) eft = new QFont(makeFont(QString(), 16));
+
+  ebf->fill(Qt::black);
+
+  _installFilter();
+
+  ew->show();
+  ew->raise();
+  ew->requestActivate();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+}
+
+void BeginBatchDraw() {
+  if (!em || !ebf) return;
+  if (!t_ownsBatch) {
+    em->lock();
+    t_ownsBatch = true;
+  }
+  if (epn) {
+    epn->end();
+    delete epn;
+    epn = nullptr;
+  }
+  epn = new QPainter(ebf);
+  _as(epn);
+}
+
+void FlushBatchDraw() {
+  if (t_ownsBatch) {
+    if (epn) {
+      epn->end();
+      delete epn;
+      epn = nullptr;
+    }
+    t_ownsBatch = false;
+    em->unlock();
+  }
+  if (!ew || !eb) return;
+  // During shutdown the application object may already be gone; nothing can present then.
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  QMetaObject::invokeMethod(app, [] { presentFrame(); }, Qt::QueuedConnection);
+}
+
+void cleardevice() {
+  if (epn) {
+    epn->fillRect(QRect(0, 0, esw, esh), _qc(ebk));
+    return;
+  }
+  if (!em || !ebf) return;
+  QMutexLocker lock(em);
+  ebf->fill(_qc(ebk));
+}
+
+void setfillcolor(unsigned long c) {
+  ef = c;
+  if (epn) epn->setBrush(QBrush(_qc(c), Qt::SolidPattern));
+}
+
+void fillrectangle(int left, int top, int right, int bottom) {
+  if (!epn) return;
+  epn->setPen(Qt::NoPen);
+  epn->setBrush(QBrush(_qc(ef), Qt::SolidPattern));
+  epn->drawRect(QRect(left, top, right - left, bottom - top));
+  _as(epn);
+}
+
+void fillcircle(int x, int y, int radius) {
+  if (!epn) return;
+  epn->setPen(Qt::NoPen);
+  epn->setBrush(QBrush(_qc(ef), Qt::SolidPattern));
+  const double r = radius;
+  epn->drawEllipse(QRectF(x - r, y - r, 2.0 * r, 2.0 * r));
+  _as(epn);
+}
+
+void outtextxy(int x, int y, const wchar_t* text) {
+  if (!epn || !text) return;
+  epn->setPen(_qc(etx));
+  if (ebm == 1) epn->setBackgroundMode(Qt::TransparentMode);
+  const int pixelSize = eft ? eft->pixelSize() : 16;
+  epn->drawText(QPoint(x, y + pixelSize), QString::fromWCharArray(text));
+}
+
+void settextstyle(int height, int width, const wchar_t* face) {
+  (void)width;  // glyph width follows the face
+  const QString family = face ? QString::fromWCharArray(face) : QString();
+  const QFont font = makeFont(family, height >= 1 ? height : 16);
+  if (eft)
+    *eft = font;
+  else
+    eft = new QFont(font);
+  if (epn) epn->setFont(*eft);
+}
+
+void setlinecolor(unsigned long c) {
+  elc = c;
+  _as(epn);
+}
+
+void setlinestyle(int style, int thickness) {
+  els = style;
+  elt = thickness;
+  _as(epn);
+}
+
+void setbkmode(int mode) {
+  ebm = mode;
+  _as(epn);
+}
+
+void setbkcolor(unsigned long c) { ebk = c; }
+
+void settextcolor(unsigned long c) { etx = c; }

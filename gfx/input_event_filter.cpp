@@ -1,0 +1,91 @@
+// Input event filter and the input globals it fills.
+// eventFilter runs on the GUI thread; the atomic tables are polled by the control thread
+// and ecl by the main loop.
+#include "gfx/input_event_filter.h"
+
+#include "gfx/graphics.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+std::atomic<bool> eks[256] = {};
+std::atomic<bool> ekr[256] = {};
+int emp[2] = {0, 0};
+bool eml = false;
+bool emr = false;
+std::atomic<bool> ecl{false};
+
+InputEventFilter _efilter;
+bool _filterInstalled = false;
+
+namespace {
+
+// Slot 1 is the fire slot; the left mouse button drives it.
+constexpr int kFireSlot = 1;
+
+void recordKey(QEvent* event, bool down) {
+  auto* key = dynamic_cast<QKeyEvent*>(event);
+  if (!key) return;
+  const int k = key->key();
+  if (k < 1 || k > 255) return;
+  ekr[k].store(down);
+  eks[k].store(down);
+}
+
+void recordButton(QEvent* event, bool down) {
+  auto* mouse = dynamic_cast<QMouseEvent*>(event);
+  if (!mouse) return;
+  if (mouse->button() == Qt::LeftButton) {
+    eml = down;
+    ekr[kFireSlot].store(down);
+    eks[kFireSlot].store(down);
+  } else if (mouse->button() == Qt::RightButton) {
+    emr = down;
+  }
+}
+
+}  // namespace
+
+InputEventFilter::~InputEventFilter() = default;
+
+bool InputEventFilter::eventFilter(QObject* watched, QEvent* event) {
+  (void)watched;  // the game has one window, so the receiver does not matter
+  if (!event) return false;
+  switch (event->type()) {
+    case QEvent::Close:
+      ecl.store(true);
+      break;
+    case QEvent::MouseButtonPress:
+      recordButton(event, true);
+      break;
+    case QEvent::MouseButtonRelease:
+      recordButton(event, false);
+      break;
+    case QEvent::MouseMove:
+      if (auto* mouse = dynamic_cast<QMouseEvent*>(event)) {
+        const QPointF pos = mouse->position();
+        emp[0] = static_cast<int>(pos.x());
+        emp[1] = static_cast<int>(pos.y());
+      }
+      break;
+    case QEvent::KeyPress:
+      recordKey(event, true);
+      break;
+    case QEvent::KeyRelease:
+      recordKey(event, false);
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+void _installFilter() {
+  if (_filterInstalled) return;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  app->installEventFilter(&_efilter);
+  _filterInstalled = true;
+}
