@@ -15,6 +15,8 @@
 #include "app/game_records.h"
 #include "app/tick_pacing.h"
 #include "core/bullets.h"
+#include "core/coordination_system.h"
+#include "core/maze_generator.h"
 #include "core/player_movement.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -57,8 +59,9 @@ void CreateStartupTimers() {
 }
 
 // One main-loop pass after the events: the round logic, then the rate log once a second.
-void MainTick() {
+void MainTick(CoordinationSystem& coordination) {
   frame[0].fetch_add(1, std::memory_order_relaxed);
+  coordination.Status_update();
   if (timers.getTime("Frame rate detection") > 1000000) {
     timers.resetTimer("Frame rate detection");
     WriteRateLog();
@@ -83,18 +86,20 @@ int RunGame(int argc, char** argv) {
   srand(static_cast<unsigned>(time(nullptr)));
   ecl.store(false);
   InstallStopSignals();
+  Initialize_map();
   initgraph(kWindowWidth, kWindowHeight);
 
   std::vector<std::thread> threads = StartGameThreads();
   CreateStartupTimers();
   playerdata.vision_target_radius = 100;
+  CoordinationSystem& coordination = *CoordinationSystem::getInstance();
   refresh_rate[0] = 65;
 
   for (;;) {
     TickPacer tick(refresh_rate[0]);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (ecl.load()) break;
-    MainTick();
+    MainTick(coordination);
     tick.Pace();
   }
 

@@ -1,13 +1,65 @@
-// Control and physics loops (control thread, physics thread).
+// Control and physics loops (control thread, physics thread). Neither locks playerdata: a
+// key step landing between the physics step's read and write-back is lost for that tick.
 #include "core/player_movement.h"
 
 #include "app/game_records.h"
+#include "app/pixel_math.h"
 #include "app/tick_pacing.h"
+#include "core/coordination_system.h"
+#include "core/physics_engine.h"
+#include "gfx/key_monitor.h"
+
+void Detecting_movement() {
+  km->UpdateKeyStates();
+  PlayerData& p = playerdata;
+  // Bounded from above only and before the keys act: a knockback to the left keeps its
+  // full strength.
+  if (p.velocity_y > p.max_speed) p.velocity_y = p.max_speed;
+  if (p.velocity_x > p.max_speed) p.velocity_x = p.max_speed;
+  if (KeyMonitor::KeyW) p.velocity_y -= p.acceleration;
+  if (KeyMonitor::KeyA) p.velocity_x -= p.acceleration;
+  if (KeyMonitor::KeyS) p.velocity_y += p.acceleration;
+  if (KeyMonitor::KeyD) p.velocity_x += p.acceleration;
+}
+
+void Physics_step() {
+  PlayerData& p = playerdata;
+  const float x0 = p.player_x, y0 = p.player_y;
+  float vx = p.velocity_x, vy = p.velocity_y;
+
+  const double energy = p.energy, max_energy = p.max_energy;
+  if (energy < max_energy * 0.5) {
+    // Full speed at half energy, falling linearly to 0.9 of it at none.
+    const float f = static_cast<float>(energy / (max_energy * 0.5) * 0.1 + 0.9);
+    vx *= f;
+    vy *= f;
+  }
+
+  const float k = TimeScale();
+  float x = x0, y = y0;
+  g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, p.friction / k, p.time_step / k);
+
+  // Each axis is tested against the other's old coordinate, so a wall only stops the axis
+  // that runs into it.
+  const int w = TruncatePixel(p.player_w), h = TruncatePixel(p.player_h);
+  const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(y0), w, h);
+  const bool hit_y = cs->Search_blocks(TruncatePixel(x0), TruncatePixel(y), w, h);
+
+  p.player_x = hit_x ? x0 : x;
+  p.velocity_x = hit_x ? 0.0f : vx;
+  p.player_y = hit_y ? y0 : y;
+  p.velocity_y = hit_y ? 0.0f : vy;
+}
 
 void WhileControl() {
-  RunFixedRateLoop(refresh_rate[0], &frame[4], [] {});
+  RunFixedRateLoop(refresh_rate[0], nullptr, [] {
+    // A countdown ignores input and leaves the tick uncounted, but the tick still sleeps
+    // its period rather than spinning a core until the round restarts.
+    if (playerdata.round_over) return;
+    Detecting_movement();
+    SampleKeySlot(1);  // keep the fire slot's sample current, as the fire query does
+    frame[4].fetch_add(1, std::memory_order_relaxed);
+  });
 }
 
-void WhileCalculate() {
-  RunFixedRateLoop(refresh_rate[0], &frame[3], [] {});
-}
+void WhileCalculate() { RunFixedRateLoop(refresh_rate[0], &frame[3], [] { Physics_step(); }); }

@@ -1,6 +1,14 @@
-// The control loop (input to velocity) and the physics loop (velocity to position),
-// each on its own thread.
+// The control loop (held W/A/S/D keys to velocity, control thread) and the physics loop
+// (velocity to position with wall stops, physics thread). Both share playerdata unlocked.
 #pragma once
+
+// One control step: refresh the keyboard monitor, bound the velocity from above by
+// max_speed, then add the acceleration of each held direction key.
+void Detecting_movement();
+
+// One physics step: low-energy attenuation, integration with damping, and a wall test per
+// axis so that a blocked axis stops while the other slides on.
+void Physics_step();
 
 void WhileControl();
 void WhileCalculate();

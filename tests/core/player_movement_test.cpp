@@ -1,0 +1,99 @@
+// Player movement: physics helpers, grid search, and the control and physics steps run
+// directly on the shared records; the countdown case runs the control loop on a thread.
+#include "core/player_movement.h"
+
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <ctime>
+#include <thread>
+#include "app/game_records.h"
+#include "core/coordination_system.h"
+#include "core/physics_engine.h"
+#include "gfx/graphics.h"
+
+namespace {
+
+using State = std::array<float, 4>;  // x, y, vx, vy
+auto Is(State want) { return testing::Pointwise(testing::FloatEq(), want); }
+
+class MovementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    playerdata = PlayerData{};
+    for (MapCell& cell : _map.cells) cell.is_wall = false;
+    for (int k = 0; k < 256; ++k) ekr[k] = eks[k] = false;
+    frame[4] = 0, ecl = false;
+  }
+  static State Step(float x, float y, float vx, float vy) {
+    PlayerData& p = playerdata;
+    p.player_x = x, p.player_y = y, p.velocity_x = vx, p.velocity_y = vy;
+    Physics_step();
+    return {p.player_x, p.player_y, p.velocity_x, p.velocity_y};
+  }
+};
+
+TEST(PhysicsEngine, OverlapNeedsPositiveAreaAndSegmentsMeetBoxes) {
+  const PhysicsEngine& pe = *g_PhysicsEngine;
+  EXPECT_FALSE(pe.AABBCollisionCheck(0, 0, 30, 30, 30, 30, 5, 5));  // a shared corner is no overlap
+  const std::vector<CollisionBox> boxes{{0, 0, 5, 5}, {100, 100, 50, 50}, {115, 200, 10, 10}};
+  EXPECT_FALSE(pe.LineAABBIntersection(90, 140, 110, 160, {100, 100, 5, 5}));  // past the corner
+  EXPECT_EQ(pe.LineCollisionCheck(120, 0, 120, 300, boxes), &boxes[1]);  // vertical; first of two hits
+  float vx = 10, vy = 0.0009f / 0.95f, x = 1, y = 2;
+  pe.CalculateAcceleration(vx, vy, x, y, 0.05f, 2);
+  EXPECT_THAT((State{x, y, vx, vy}), Is({21, 2 + 2 * (0.0009f / 0.95f), 9.5f, 0}));
+}
+
+TEST_F(MovementTest, WallsStopOnlyTheAxisThatRunsIntoThem) {
+  _map.cells[1 * 16 + 2].is_wall = _map.cells[2 * 16 + 1].is_wall = true;  // right of and below (1, 1)
+  EXPECT_THAT(Step(60, 60, 10, 0), Is({70, 60, 9.5f, 0}));   // ends touching: not blocked
+  EXPECT_THAT(Step(70, 60, 1, -4), Is({70, 56, 0, -3.8f}));  // x blocked, y slides on
+  EXPECT_THAT(Step(55, 70, -2, 1), Is({53, 70, -1.9f, 0}));  // y blocked, x slides on
+  EXPECT_THAT(Step(60, 60, 15, 15), Is({60, 60, 0, 0}));     // into the corner: both stop
+}
+
+TEST_F(MovementTest, HoldingDSettlesNearFourPixelsPerTick) {
+  ekr['D'] = true;
+  for (int tick = 0; tick < 300; ++tick) Detecting_movement(), Physics_step();
+  EXPECT_NEAR(playerdata.velocity_x, 3.8f, 0.01f);  // after damping; 4.0 after the key step
+}
+
+TEST_F(MovementTest, LowEnergyAndMaxSpeedShapeTheVelocity) {
+  playerdata.energy = 25;  // quarter energy: a further 5 % per tick
+  EXPECT_THAT(Step(100, 100, 10, -10), Is({109.5f, 90.5f, 9.025f, -9.025f}));
+  ekr['D'] = ekr['W'] = true;  // the bound acts from above only, before the keys
+  playerdata.velocity_x = 30, playerdata.velocity_y = -30;
+  Detecting_movement();
+  EXPECT_FLOAT_EQ(playerdata.velocity_x, 20.2f);
+  EXPECT_FLOAT_EQ(playerdata.velocity_y, -30.2f);
+}
+
+TEST_F(MovementTest, PositionsOutsideTheGridMeetNoWallsWhateverTheirValue) {
+  for (MapCell& cell : _map.cells) cell.is_wall = true;
+  EXPECT_TRUE(cs->Search_blocks(-10, 110, 30, 30));  // partly outside: column 0 still counts
+  EXPECT_FALSE(cs->Search_blocks(-40, 110, 30, 30) || cs->Search_blocks(INT_MAX, INT_MIN, INT_MAX, 30));
+  for (float v : {NAN, INFINITY, -INFINITY, 1e30f, -3e9f, -200.f, 801.f}) {
+    const State after = Step(v, 400, 1, 0);
+    EXPECT_EQ(after[2], 0.95f) << v;  // never blocked
+    EXPECT_TRUE(std::isnan(v) ? std::isnan(after[0]) : after[0] == v + 1) << v;
+  }
+}
+
+TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsInsteadOfSpinning) {
+  playerdata.round_over = true;
+  ekr['D'] = true;
+  const std::clock_t cpu_start = std::clock();  // process CPU time: the test thread only sleeps
+  std::thread control(WhileControl);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LT((std::clock() - cpu_start) * 1000.0 / CLOCKS_PER_SEC, 100.0);  // spinning burns ~300 ms
+  EXPECT_TRUE(playerdata.velocity_x == 0 && frame[4] == 0);
+  playerdata.round_over = false;  // the same loop then takes the key
+  for (int i = 0; i < 400 && frame[4] < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ecl = true;
+  control.join();
+  EXPECT_GT(playerdata.velocity_x, 0.0f);
+}
+
+}  // namespace
