@@ -1,4 +1,21 @@
-// The game view's render loop (render thread).
+// The game view: the render loop and the routines that draw the arena, bullets, players,
+// fog, aiming line, minimap and bars. Everything here runs on the render thread (tests call
+// the routines from their own thread) and draws only inside an open batch.
 #pragma once
 
+// Render-thread body: one frame per tick at refresh_rate[2] until the close request.
 void RenderWhile();
+// Draws and flushes a whole frame into the batch the caller opened; draws nothing (and
+// leaves the batch open) while the round is over.
+void Render_frame();
+void Render_Map();
+void Render_bullet();
+void Render_Player(float x, float y, unsigned long colour);
+void Render_Vision(int x, int y, int radius);
+void Render_line();
+void Render_minimap(int x, int y, float scale);
+void Progress_drawing(float x, float y, float w, float h, float max, float value, unsigned long back,
+                      unsigned long front);
+void Roundrectangle(int x, int y, int w, int h, int radius, unsigned long colour);
+
+

@@ -1,6 +1,7 @@
 // X helper for the end-to-end tests, run against the game under Xvfb: finds a top-level
 // window by title, reports its title and size, closes it the way a window manager does
-// (a WM_DELETE_WINDOW client message) and saves its pixels as a PPM screenshot.
+// (a WM_DELETE_WINDOW client message), saves its pixels as a PPM screenshot, and measures
+// where a colour lies in it.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -67,31 +68,67 @@ int SendClose(Display* dpy, Window w) {
   return 0;
 }
 
-int Screenshot(Display* dpy, Window w, const char* path) {
+struct Rgb {
+  int r, g, b;
+};
+
+// The window's pixels on a 24-bit TrueColor display; calls `visit(x, y, rgb)` for each.
+template <class Visit>
+bool ForEachPixel(Display* dpy, Window w, int* width, int* height, Visit&& visit) {
   XWindowAttributes attrs;
-  if (!XGetWindowAttributes(dpy, w, &attrs)) return 1;
+  if (!XGetWindowAttributes(dpy, w, &attrs)) return false;
   XImage* img = XGetImage(dpy, w, 0, 0, attrs.width, attrs.height, AllPlanes, ZPixmap);
-  if (img == nullptr) return 1;
-  FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return 1;
-  std::fprintf(out, "P6\n%d %d\n255\n", attrs.width, attrs.height);
+  if (img == nullptr) return false;
+  *width = attrs.width;
+  *height = attrs.height;
   for (int y = 0; y < attrs.height; ++y) {
     for (int x = 0; x < attrs.width; ++x) {
-      unsigned long p = XGetPixel(img, x, y);
-      unsigned char rgb[3] = {static_cast<unsigned char>((p & img->red_mask) >> 16),
-                              static_cast<unsigned char>((p & img->green_mask) >> 8),
-                              static_cast<unsigned char>(p & img->blue_mask)};
-      std::fwrite(rgb, 1, 3, out);
+      const unsigned long p = XGetPixel(img, x, y);
+      visit(x, y, Rgb{static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)});
     }
   }
-  std::fclose(out);
   XDestroyImage(img);
+  return true;
+}
+
+int Screenshot(Display* dpy, Window w, const char* path) {
+  FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) return 1;
+  std::string pixels;
+  int width = 0, height = 0;
+  const bool ok = ForEachPixel(dpy, w, &width, &height, [&](int, int, Rgb c) {
+    pixels.push_back(static_cast<char>(c.r));
+    pixels.push_back(static_cast<char>(c.g));
+    pixels.push_back(static_cast<char>(c.b));
+  });
+  std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+  std::fwrite(pixels.data(), 1, pixels.size(), out);
+  std::fclose(out);
+  return ok ? 0 : 1;
+}
+
+// Prints how many pixels inside the rectangle [x0, x1) x [y0, y1) have exactly the colour,
+// and their centroid: "count cx cy".
+int Blob(Display* dpy, Window w, Rgb want, int x0, int y0, int x1, int y1) {
+  long count = 0;
+  double sx = 0, sy = 0;
+  int width = 0, height = 0;
+  const bool ok = ForEachPixel(dpy, w, &width, &height, [&](int x, int y, Rgb c) {
+    if (x < x0 || x >= x1 || y < y0 || y >= y1) return;
+    if (c.r != want.r || c.g != want.g || c.b != want.b) return;
+    ++count;
+    sx += x;
+    sy += y;
+  });
+  if (!ok) return 1;
+  std::printf("%ld %.0f %.0f\n", count, count ? sx / count : -1.0, count ? sy / count : -1.0);
   return 0;
 }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: xwin_tool find TITLE TIMEOUT_MS | title WID | size WID | close WID | shot WID FILE.ppm\n");
+               "usage: xwin_tool find TITLE TIMEOUT_MS | title WID | size WID | close WID | shot WID FILE.ppm |\n"
+               "       blob WID R G B X0 Y0 X1 Y1\n");
   return 2;
 }
 
@@ -129,5 +166,10 @@ int main(int argc, char** argv) {
   }
   if (cmd == "close") return SendClose(dpy, w);
   if (cmd == "shot" && argc == 4) return Screenshot(dpy, w, argv[3]);
+  if (cmd == "blob" && argc == 10) {
+    int v[7];
+    for (int i = 0; i < 7; ++i) v[i] = std::atoi(argv[3 + i]);
+    return Blob(dpy, w, Rgb{v[0], v[1], v[2]}, v[3], v[4], v[5], v[6]);
+  }
   return Usage();
 }

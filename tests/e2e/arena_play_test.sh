@@ -1,0 +1,47 @@
+# A newcomer's first seconds, played for real under Xvfb: the arena shows the maze, the
+# player's green disc, the fog and the sidebar, and holding D (a real XTEST key press)
+# slides the player to the right.
+source "$(dirname "$0")/lib.sh"
+
+start_xvfb
+start_game
+sleep 1.5  # let the vision circle settle around the player
+
+# Aim at the upper right of the arena, along the open top corridor.
+xdotool mousemove --window "$WID" 700 40
+xdotool windowfocus --sync "$WID" 2>/dev/null || true
+
+blob() { "$XWIN" blob "$WID" "$@"; }
+read -r green0 gx0 gy0 <<<"$(blob 0 255 0 0 0 800 800)"
+"$XWIN" shot "$WID" "$WORK/start.ppm"
+[ "$green0" -gt 300 ] || fail "player disc not visible ($green0 green pixels)"
+
+xdotool keydown d
+sleep 1
+xdotool keyup d
+sleep 0.5
+read -r green1 gx1 gy1 <<<"$(blob 0 255 0 0 0 800 800)"
+"$XWIN" shot "$WID" "$WORK/moved.ppm"
+echo "player disc centre: ($gx0, $gy0) -> ($gx1, $gy1)"
+[ "$green1" -gt 300 ] || fail "player disc lost after moving ($green1 green pixels)"
+[ "$gx1" -gt $((gx0 + 30)) ] || fail "holding D did not move the player right"
+[ "${gy1#-}" -le $((gy0 + 5)) ] && [ "$gy1" -ge $((gy0 - 5)) ] || fail "holding D moved the player vertically"
+
+# The view: grey wall blocks near the player, black fog far from it, the white sidebar panel
+# with its grey minimap background and the green energy bar.
+read -r walls _ <<<"$(blob 200 200 200 0 0 800 800)"
+[ "$walls" -gt 100 ] || fail "no maze walls visible near the player"
+read -r fog _ <<<"$(blob 0 0 0 0 400 800 800)"
+[ "$fog" -gt $((800 * 400 * 95 / 100)) ] || fail "the lower arena is not fogged ($fog black pixels)"
+read -r panel _ <<<"$(blob 255 255 255 805 0 1000 800)"
+[ "$panel" -gt 10000 ] || fail "sidebar panel missing"
+read -r minimap_walls _ <<<"$(blob 125 125 125 805 5 1000 200)"
+[ "$minimap_walls" -gt 500 ] || fail "minimap shows no walls"
+read -r bar _ <<<"$(blob 0 255 0 805 315 1000 345)"
+[ "$bar" -gt 3000 ] || fail "energy bar missing"
+
+"$XWIN" close "$WID"
+wait_game_exit 5
+[ "$STATUS" -eq 0 ] || fail "exit status $STATUS"
+[ -z "${KEEP_SHOTS:-}" ] || cp "$WORK"/*.ppm "$KEEP_SHOTS"/
+echo "PASS"

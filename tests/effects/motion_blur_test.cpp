@@ -1,0 +1,77 @@
+// Motion trail: the fast blur against the plain per-pixel one, argument limits, the history
+// slots, and capture/apply cycles racing the blur worker. Runs on the test's GUI thread,
+// plus the object's own worker.
+#include "effects/motion_blur.h"
+
+#include "gfx/graphics.h"
+#include "support/reference_gauss.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <tuple>
+
+namespace {
+
+TEST(MotionBlurKernelTest, FastBlurMatchesPlainBlurPixelForPixel) {
+  MotionBlur blur(6, 220, 0.9f, 0);
+  std::mt19937 rng(1);
+  // Repeated sizes take the recycled-destination path.
+  const QSize sizes[] = {{3, 3}, {1, 9}, {9, 1}, {2, 5}, {4, 4}, {4, 4}, {17, 13}, {257, 31}, {257, 31}};
+  for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32})
+    for (const QSize& size : sizes) {
+      QImage img(size, format);
+      for (int i = 0; i < size.width() * size.height(); ++i)
+        img.setPixel(i % size.width(), i / size.width(), rng() | (format == QImage::Format_RGB32 ? 0xFF000000u : 0));
+      QPixmap frame = QPixmap::fromImage(img);
+      const QImage expected = ReferenceGauss3x3(frame).toImage().convertToFormat(QImage::Format_ARGB32);
+      blur.QuickGauss3x3(&frame);
+      EXPECT_EQ(frame.toImage().convertToFormat(QImage::Format_ARGB32), expected) << format << " " << size.width();
+    }
+}
+
+TEST(MotionBlurConfigTest, ConstructorClampsArgumentsAndStartsOneWorkerForAnyPositiveCount) {
+  struct Case { int frames, alpha; float decay; int threads, cache, start; float decayOut; int count; bool worker; };
+  for (const Case& c : {Case{1, 50, 0.1f, -1, 3, 100, 0.65f, 0, false}, Case{20, 255, 1.0f, 3, 6, 220, 0.9f, 2, true},
+                        Case{4, 150, 0.7f, 1, 4, 150, 0.7f, 1, true}}) {
+    MotionBlur b(c.frames, c.alpha, c.decay, c.threads);
+    EXPECT_EQ(std::make_tuple(b.CacheSize(), b.StartAlpha(), b.Decay(), b.ThreadCount(), b.HasWorker()),
+              std::make_tuple(c.cache, c.start, c.decayOut, c.count, c.worker));
+  }
+}
+
+TEST(MotionBlurHistoryTest, CaptureShiftsSlotsAndApplyDecaysOlderOnesOnlyInsideABatch) {
+  initgraph(1000, 800);
+  MotionBlur blur(3, 200, 0.8f, 0);
+  blur.capture();
+  const std::weak_ptr<QPixmap> first = blur.SlotFrame(2);
+  EXPECT_FALSE(blur.HasPending());  // no worker, no hand-off
+  blur.capture();
+  blur.apply();  // no batch: nothing painted, nothing decays
+  BeginBatchDraw();
+  blur.apply();
+  blur.apply();
+  FlushBatchDraw();
+  EXPECT_EQ(std::make_tuple(blur.SlotAlpha(0), blur.SlotAlpha(1), blur.SlotAlpha(2)), std::make_tuple(0, 128, 200));
+  blur.capture();
+  EXPECT_EQ(blur.SlotFrame(0), first.lock());
+  blur.capture();  // the cacheSize + 1st capture
+  EXPECT_TRUE(first.expired());
+}
+
+TEST(MotionBlurWorkerTest, CaptureApplyCyclesRaceTheWorkerSafely) {
+  initgraph(1000, 800);
+  MotionBlur blur(20, 255, 1.0f, 3);
+  for (int i = 0; i < 300; ++i) {
+    blur.capture();
+    BeginBatchDraw();
+    fillrectangle(i, i, i + 100, i + 100);
+    blur.apply();
+    FlushBatchDraw();
+    if (i % 50 == 25) blur.reset();
+  }
+  const auto newest = blur.SlotFrame(5);
+  EXPECT_EQ(newest ? newest->size() : QSize(), QSize(esw, esh));
+}
+
+}  // namespace
