@@ -2,7 +2,7 @@
 # `make test` builds and runs the whole test suite. Both install what is missing first.
 BUILD ?= build
 
-.PHONY: deps build run test bench
+.PHONY: deps build run test bench fuzz
 
 deps:
 	@bash scripts/install-deps
@@ -19,3 +19,6 @@ test: build
 
 bench: build
 	bash scripts/run-bench $(BUILD)
+
+fuzz: deps
+	bash scripts/run-fuzz
