@@ -62,6 +62,7 @@ void CreateStartupTimers() {
 void MainTick(CoordinationSystem& coordination) {
   frame[0].fetch_add(1, std::memory_order_relaxed);
   coordination.Status_update();
+  coordination.Death_detection();  // a death blocks here for the countdown
   if (timers.getTime("Frame rate detection") > 1000000) {
     timers.resetTimer("Frame rate detection");
     WriteRateLog();

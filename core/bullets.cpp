@@ -1,9 +1,119 @@
-// Bullet loop (bullet thread).
+// Bullets: launch on the control thread, the loop on the bullet thread. The bullet thread
+// is the only writer of a bullet after its launch; the render thread reads them unlocked.
 #include "core/bullets.h"
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include <QCursor>
+#include <QPoint>
 
-void Bullet_control() {
-  RunFixedRateLoop(refresh_rate[0], &frame[2], [] {});
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+
+#include "app/game_records.h"
+#include "app/pixel_math.h"
+#include "app/tick_pacing.h"
+#include "core/coordination_system.h"
+#include "core/physics_engine.h"
+#include "gfx/graphics.h"
+#include "gfx/key_monitor.h"
+#include "match/command_string.h"
+
+namespace {
+
+constexpr int kFireSlot = 1;  // fed by the left mouse button
+
+// Clears the cell nearest to a bullet's new corner; it may be an open cell beside the wall
+// that was hit. Cells outside the grid do not exist and are left alone.
+void DestroyNearestCell(int x, int y) {
+  const auto [gx, gy] = cs->findNearestGrid(x, y, kCellSize);
+  if (gx < 0 || gy < 0) return;
+  const int col = gx / kCellSize, row = gy / kCellSize;
+  if (col >= kMapSide || row >= kMapSide) return;
+  MapCell& cell = _map.cells[row * kMapSide + col];
+  std::lock_guard lock(map_mutex);
+  cell.type = "NULL";
+  cell.is_wall = false;
+}
+
+void ReportHit() {
+  network_transmission.pushOutgoing(BuildAttackNotification());
+  const PlayerData& p = playerdata;
+  const float enemy_cx = p.enemy_x + p.enemy_w * 0.5f, enemy_cy = p.enemy_y + p.enemy_h * 0.5f;
+  float dx = 0, dy = 0;
+  cs->CalculateDirectionVector(p.player_x + p.player_w * 0.5f, p.player_y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx,
+                               dy);
+  cs->SpawnBloodSplash(enemy_cx, enemy_cy, dx, dy, 2.0f);
+  cs->StartEnemyBleed(5.0f);
+}
+
+}  // namespace
+
+bool Fire() { return SampleKeySlot(kFireSlot); }
+
+void Shoot() {
+  QPoint cursor = QCursor::pos();
+  if (ew) cursor = ew->mapFromGlobal(cursor);  // the arena's origin is the window's top-left pixel
+  Launch_bullet(static_cast<float>(cursor.x()), static_cast<float>(cursor.y()));
+}
+
+int Launch_bullet(float target_x, float target_y) {
+  int i = 0;
+  while (i < kBulletSlots && bullet.slots[i].active) ++i;
+  if (i == kBulletSlots) return -1;
+
+  const PlayerData& p = playerdata;
+  const float cx = p.player_x + p.player_w * 0.5f, cy = p.player_y + p.player_h * 0.5f;
+  const float dx = target_x - cx, dy = target_y - cy;
+  // A cursor on the centre gives a bullet at rest rather than a division by zero.
+  const float len = std::max(std::sqrt(dx * dx + dy * dy), 0.001f);
+  bullet.motion[i] = BulletMotion{dx / len * bullet.speed, dy / len * bullet.speed, cx, cy};
+  bullet.slots[i].fired_frame = frame[0].load();
+  // The bullet thread may pick the slot up at once: its motion must be in place first.
+  std::atomic_thread_fence(std::memory_order_release);
+  bullet.slots[i].active = true;
+  return i;
+}
+
+void Bullet_tick() {
+  const int64_t now = frame[0].load();
+  const float k = TimeScale();
+  const float size = bullet.size;
+  const int box = TruncatePixel(size);
+  const PlayerData& p = playerdata;
+  for (int i = 0; i < kBulletSlots; ++i) {
+    BulletSlot& slot = bullet.slots[i];
+    if (!slot.active) continue;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (now > slot.fired_frame + bullet.lifetime) {
+      slot.active = false;
+      continue;
+    }
+
+    BulletMotion& m = bullet.motion[i];
+    float vx = m.vx, vy = m.vy, x = m.x, y = m.y;
+    g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, bullet.friction / k, bullet.time_step / k);
+    const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(m.y), box, box);
+    const bool hit_y = cs->Search_blocks(TruncatePixel(m.x), TruncatePixel(y), box, box);
+    if (!hit_x && !hit_y) {
+      m = BulletMotion{vx, vy, x, y};
+    } else {
+      DestroyNearestCell(TruncatePixel(x), TruncatePixel(y));
+      slot.active = false;  // the stored motion keeps the position before the wall
+    }
+
+    // Not consumed by the enemy: every tick of overlap is another hit.
+    if (g_PhysicsEngine->AABBCollisionCheck(m.x, m.y, size, size, p.enemy_x, p.enemy_y, p.enemy_w, p.enemy_h)) {
+      ReportHit();
+    }
+  }
+}
+
+void Bullet_control() { RunFixedRateLoop(refresh_rate[0], &frame[2], [] { Bullet_tick(); }); }
+
+bool FireCooldown::Tick(bool held) {
+  if (ticks_since_shot_ < kFireIntervalTicks) ++ticks_since_shot_;
+  if (!held || ticks_since_shot_ < kFireIntervalTicks) return false;
+  ticks_since_shot_ = 0;
+  return true;
 }

@@ -1,4 +1,35 @@
-// The bullet loop (bullet thread).
+// Shooting: the fire query and launch (control thread), and the bullet loop that moves
+// every bullet, clears the maze cell a bullet runs into and reports each touch of the
+// enemy's box to the peer (bullet thread).
 #pragma once
 
+// A held fire slot shoots on its first control tick and then every tenth one: 6.5 shots
+// per second at 65 ticks per second.
+inline constexpr int kFireIntervalTicks = 10;
+
+// Samples the fire slot of the key tables; true while it is held.
+bool Fire();
+
+// Launches one bullet from the player's centre toward the mouse cursor, if one is free.
+void Shoot();
+
+// Launches the free bullet with the lowest index from the player's centre toward
+// (target_x, target_y) in arena pixels; returns its index, or -1 with all 256 in flight.
+int Launch_bullet(float target_x, float target_y);
+
+// One bullet-loop tick over all 256 bullets: expiry, motion, wall hits, enemy hits.
+void Bullet_tick();
+
+// Body of the bullet thread.
 void Bullet_control();
+
+// Rate-of-fire limit of the control loop, counted in control ticks so that it follows the
+// tick rate. One instance per control loop.
+class FireCooldown {
+ public:
+  // One control tick, with the fire slot held or not; true when this tick shoots.
+  bool Tick(bool held);
+
+ private:
+  int ticks_since_shot_ = kFireIntervalTicks;
+};

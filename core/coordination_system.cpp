@@ -1,5 +1,6 @@
 // Grid search over the maze record (physics and bullet threads; reads is_wall unlocked,
-// a read sees either the old or the new value of a cell a bullet is clearing).
+// a read sees either the old or the new value of a cell a bullet is clearing), the main
+// thread's status and death rules, and the victory sequence run by the receive thread.
 #include "core/coordination_system.h"
 
 #include <algorithm>
@@ -8,7 +9,10 @@
 #include <cstdint>
 
 #include "app/game_records.h"
+#include "core/countdown_screens.h"
 #include "core/physics_engine.h"
+#include "effects/special_effects.h"
+#include "match/command_string.h"
 #include "services/timer_manager.h"
 
 CoordinationSystem* cs = CoordinationSystem::getInstance();
@@ -16,6 +20,15 @@ CoordinationSystem* cs = CoordinationSystem::getInstance();
 namespace {
 
 int Saturate(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+
+constexpr float kParkedCorner = -1000.0f;  // far outside the arena while a countdown runs
+
+void Respawn(PlayerData& p) {
+  const float corner = p.is_host ? 25.0f : 775.0f;
+  p.player_x = corner;
+  p.player_y = corner;
+  p.round_over = false;
+}
 
 }  // namespace
 
@@ -79,4 +92,49 @@ void CoordinationSystem::Status_update() {
   const double centre_y = playerdata.player_y + playerdata.player_h * 0.5;
   playerdata.vision_x = static_cast<float>(playerdata.vision_x + (centre_x - playerdata.vision_x) * a);
   playerdata.vision_y = static_cast<float>(playerdata.vision_y + (centre_y - playerdata.vision_y) * a);
+}
+
+void CoordinationSystem::Death_detection() {
+  PlayerData& p = playerdata;
+  const double cx = p.player_x + p.player_w * 0.5;
+  const double cy = p.player_y + p.player_h * 0.5;
+  // Written so that a NaN centre counts as outside: such a player could never move again,
+  // and respawning brings it back.
+  if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return;
+
+  p.round_over = true;
+  p.velocity_x = 0;
+  p.velocity_y = 0;
+  p.player_x = kParkedCorner;
+  p.player_y = kParkedCorner;
+
+  network_transmission.pushOutgoing(BuildDeathNotice());
+  network_transmission.pushOutgoing(BuildScoreCommand(versus.kills, versus.deaths + 1));
+  versus.deaths += 1;
+
+  StartShakeAndFlash();
+  death();  // cut short by a close request, after which respawning does no harm
+  Respawn(p);
+}
+
+void CoordinationSystem::win_death() {
+  playerdata.round_over = true;
+  o_death();
+  // The velocity stays as it was, and the peer's score command sets the score.
+  Respawn(playerdata);
+}
+
+bool CoordinationSystem::CalculateDirectionVector(float x1, float y1, float x2, float y2, float& dx, float& dy) {
+  const float ex = x2 - x1, ey = y2 - y1;
+  const float len = std::sqrt(ex * ex + ey * ey);
+  // Non-finite lengths (NaN or overflowing inputs) take the fallback too: a NaN direction
+  // would poison whatever velocity it is added to.
+  if (!(len >= 0.001f) || std::isinf(len)) {
+    dx = 0;
+    dy = -1;
+    return false;
+  }
+  dx = ex / len;
+  dy = ey / len;
+  return true;
 }

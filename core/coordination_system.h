@@ -1,9 +1,11 @@
 // Coordination of the match on the shared records: the grid search that tells which maze
-// cells a box touches (physics and bullet threads) and the per-tick status rules of the
-// main thread. Stateless apart from the records it reads, so any thread may call the search.
+// cells a box touches (physics and bullet threads), the per-tick status and death rules of
+// the main thread, the round's countdowns, and the particle effects of hits (defined with
+// the effects, in effects/effect_spawners.cpp). Stateless apart from the records it reads.
 #pragma once
 
 #include <array>
+#include <functional>
 #include <utility>
 
 // A grid cell named by its top-left corner in pixels (gx, gy).
@@ -28,6 +30,23 @@ class CoordinationSystem {
   // Main thread, once per tick: energy recovery, and the vision circle easing toward the
   // player's centre and its target radius.
   void Status_update();
+
+  // Main thread, once per tick after Status_update: when the player's centre has left the
+  // arena, runs the whole death sequence (notice, score, effects, countdown, respawn).
+  void Death_detection();
+  // Receive thread, when the peer reports its own death: victory countdown, then respawn.
+  void win_death();
+
+  // Unit vector from (x1, y1) toward (x2, y2); straight up and false when they coincide.
+  bool CalculateDirectionVector(float x1, float y1, float x2, float y2, float& dx, float& dy);
+
+  // Particle bursts and bleeding (effects/effect_spawners.cpp).
+  void SpawnMuzzleFlash(float x, float y, float dirX, float dirY);
+  void SpawnHitDust(float x, float y, float dirX, float dirY);
+  void SpawnBloodSplash(float x, float y, float dirX, float dirY, float force);
+  void BleedEffect(int target, const std::function<std::pair<float, float>()>& position, float duration);
+  void StartPlayerBleed(float duration);
+  void StartEnemyBleed(float duration);
 
  private:
   CoordinationSystem() = default;

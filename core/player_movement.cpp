@@ -1,10 +1,12 @@
 // Control and physics loops (control thread, physics thread). Neither locks playerdata: a
 // key step landing between the physics step's read and write-back is lost for that tick.
+// The control loop also fires while the fire slot is held.
 #include "core/player_movement.h"
 
 #include "app/game_records.h"
 #include "app/pixel_math.h"
 #include "app/tick_pacing.h"
+#include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "gfx/key_monitor.h"
@@ -52,12 +54,13 @@ void Physics_step() {
 }
 
 void WhileControl() {
-  RunFixedRateLoop(refresh_rate[0], nullptr, [] {
+  FireCooldown cooldown;
+  RunFixedRateLoop(refresh_rate[0], nullptr, [&cooldown] {
     // A countdown ignores input and leaves the tick uncounted, but the tick still sleeps
     // its period rather than spinning a core until the round restarts.
     if (playerdata.round_over) return;
     Detecting_movement();
-    SampleKeySlot(1);  // keep the fire slot's sample current, as the fire query does
+    if (cooldown.Tick(Fire())) Shoot();  // at most one shot per tick, a steady stream while held
     frame[4].fetch_add(1, std::memory_order_relaxed);
   });
 }

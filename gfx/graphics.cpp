@@ -6,6 +6,7 @@
 #include "gfx/input_event_filter.h"
 
 #include <QCoreApplication>
+#include <QFontInfo>
 #include <QMetaObject>
 #include <QRegion>
 
@@ -191,7 +192,8 @@ void outtextxy(int x, int y, const wchar_t* text) {
   if (!epn || !text) return;
   epn->setPen(_qc(etx));
   if (ebm == 1) epn->setBackgroundMode(Qt::TransparentMode);
-  const int pixelSize = eft ? eft->pixelSize() : 16;
+  // A font sized in points reports no pixel size of its own; ask what it resolves to.
+  const int pixelSize = eft ? QFontInfo(*eft).pixelSize() : 16;
   epn->drawText(QPoint(x, y + pixelSize), QString::fromWCharArray(text));
 }
 

@@ -40,7 +40,9 @@ void recordButton(QEvent* event, bool down) {
   if (mouse->button() == Qt::LeftButton) {
     eml = down;
     ekr[kFireSlot].store(down);
-    eks[kFireSlot].store(down);
+    // A release leaves the sampled entry alone, so a click shorter than a control tick is
+    // still seen once by the next fire query.
+    if (down) eks[kFireSlot].store(true);
   } else if (mouse->button() == Qt::RightButton) {
     emr = down;
   }

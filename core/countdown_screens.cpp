@@ -1,0 +1,98 @@
+// Round countdown screens. death() runs on the main (GUI) thread, o_death() on the receive
+// thread; each pass is one batch under em, and the GUI thread also serves its event queue
+// between passes so that the frames it queues get presented.
+#include "core/countdown_screens.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
+
+#include "app/game_records.h"
+#include "app/tick_pacing.h"
+#include "gfx/graphics.h"
+#include "services/timer_manager.h"
+#include "view/sidebar.h"
+
+namespace {
+
+constexpr unsigned long kDeathRed = 0x0000FF;
+constexpr unsigned long kVictoryGreen = 0x00FF00;
+constexpr unsigned long kTextBlack = 0;
+constexpr int kFontPoints = 30;
+constexpr int kTextLeft = 150;
+constexpr int kFirstLineTop = 375;
+constexpr int kScoreLineTop = 425;
+
+struct CountdownLook {
+  const char* timer_id;
+  unsigned long colour;
+  std::string (*first_line)(int seconds_left);
+};
+
+void ApplyCountdownFont() {
+  QFont font(QString::fromWCharArray(kUiFontFace));
+  font.setPointSize(kFontPoints);
+  if (eft)
+    *eft = font;
+  else
+    eft = new QFont(font);
+  if (epn) epn->setFont(*eft);
+}
+
+bool OnGuiThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void RunCountdown(const CountdownLook& look) {
+  setbkmode(1);
+  setbkcolor(look.colour);
+  cleardevice();
+  timers.createTimer(look.timer_id);
+  timers.resetTimer(look.timer_id);
+  const bool gui_thread = OnGuiThread();
+
+  for (;;) {
+    // Paced like the render loop it stands in for, rather than redrawing flat out.
+    TickPacer tick(refresh_rate[2]);
+    BeginBatchDraw();
+    ApplyCountdownFont();
+    // The screen's own colour, not ebk: a countdown on the other thread may have set that.
+    if (epn) epn->fillRect(QRect(0, 0, esw, esh), _qc(look.colour));
+    settextcolor(kTextBlack);
+    const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
+    DrawTexts2(kTextLeft, kFirstLineTop, look.first_line(seconds_left));
+    DrawTexts2(kTextLeft, kScoreLineTop, CountdownScoreText(versus.kills, versus.deaths));
+    FlushBatchDraw();
+    // The present tasks queued by the flush run on the GUI thread's event processing, which
+    // the main loop cannot do while it waits here; doing it after the flush means em is free.
+    // It also delivers a window close, which sets ecl.
+    if (gui_thread) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (timers.getTime(look.timer_id) > kCountdownMicros || ecl.load()) return;
+    tick.Pace();
+  }
+}
+
+}  // namespace
+
+int CountdownSecondsLeft(uint64_t elapsed_us) {
+  // A pass stalled past six seconds still shows 0 rather than a negative count.
+  return static_cast<int>(5 - std::min<uint64_t>(elapsed_us / 1'000'000, 5));
+}
+
+std::string DeathCountdownText(int seconds_left) {
+  return "You have been killed and will automatically resurrect after " + std::to_string(seconds_left) + " seconds";
+}
+
+std::string VictoryCountdownText(int seconds_left) {
+  return "You won this round and will start the next round in " + std::to_string(seconds_left) + " seconds";
+}
+
+std::string CountdownScoreText(int32_t kills, int32_t deaths) {
+  return "The current score - My:" + std::to_string(kills) + " - Other:" + std::to_string(deaths);
+}
+
+void death() { RunCountdown({"Resurrection countdown", kDeathRed, DeathCountdownText}); }
+
+void o_death() { RunCountdown({"o Resurrection countdown", kVictoryGreen, VictoryCountdownText}); }

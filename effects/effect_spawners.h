@@ -1,0 +1,37 @@
+// Particle bursts (muzzle flash, hit dust, blood splash) and bleeding, with the update rules
+// their particles carry. Spawners run on the caller's thread (bullet, receive); drops are
+// emitted by short-lived detached bleeding threads; the rules run on the particle thread.
+#pragma once
+
+#include <atomic>
+
+#include "core/coordination_system.h"
+#include "effects/particle_manager.h"
+
+// True while a bleeding thread runs for that target: 0 the local player, 1 the enemy.
+extern std::atomic<bool> g_bleed_running[2];
+
+// Update rules of the spawned particles. Each damps the velocity, adds gravity, shrinks the
+// particle, darkens its current colour (so the fade compounds tick by tick) and ends it
+// once it has turned too dark. Plain functions, so a particle's copy of its rule is cheap.
+Particle RuleM1(Particle p);
+Particle RuleM2(Particle p);
+Particle RuleM3(Particle p);
+Particle RuleD1(Particle p);
+Particle RuleD2(Particle p);
+Particle RuleD3(Particle p);
+Particle RuleB1(Particle p);
+Particle RuleB2(Particle p);
+Particle RuleB3(Particle p);
+Particle RuleB4(Particle p);
+Particle RuleB5(Particle p);
+Particle RuleB6(Particle p);
+
+// Rule of a bleeding drop; larger drops (s > 1) fall with more drag and keep more size.
+struct DropRule {
+  float s;  // the drop's scale, 0.5 to 1.2
+  Particle operator()(Particle p) const;
+};
+
+// One blood drop falling from (px, py): the local player's (target 0) blood is brighter.
+Particle MakeBleedDrop(int target, float px, float py);

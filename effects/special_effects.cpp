@@ -1,0 +1,105 @@
+// Window flash and shake. Both run on detached threads started by the death handling or
+// the receive loop; they stop at the close request, since a detached thread can outlive
+// the application's teardown. Window moves are queued to the GUI thread.
+#include "effects/special_effects.h"
+
+#include "app/tick_pacing.h"
+#include "gfx/graphics.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <random>
+#include <thread>
+
+SpecialEffects* spe = SpecialEffects::getInstance();
+
+namespace {
+
+constexpr int64_t kFlashStepMicros = 16000;
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whole microseconds of `seconds`, kept inside what SleepMicros can take.
+int64_t ToMicros(double seconds) { return static_cast<int64_t>(std::min(seconds * 1e6, 9.0e18)); }
+
+int OffsetCoordinate(int origin, int offset) {
+  return static_cast<int>(std::clamp<long long>(static_cast<long long>(origin) + offset, INT_MIN, INT_MAX));
+}
+
+// Moves the window on the GUI thread. Moves queued from one thread run in the order queued.
+void QueueMove(QWindow* window, QPoint to) {
+  QMetaObject::invokeMethod(window, [window, to] { window->setPosition(to); }, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+SpecialEffects* SpecialEffects::getInstance() {
+  static SpecialEffects instance;
+  return &instance;
+}
+
+std::optional<int> FlashOpacityAt(int intensity, double hold, double fade, double t) {
+  if (!(t < hold + fade)) return std::nullopt;
+  const int base = static_cast<int>(std::clamp<long long>(static_cast<long long>(intensity) * 255 / 100, 0, 255));
+  if (t < hold) return base;
+  const double faded = (1.0 - (t - hold) / fade) * base;
+  return faded > 0 ? static_cast<int>(std::min<double>(faded, base)) : 0;
+}
+
+void SpecialEffects::windowFlash(int intensity, unsigned long colour, double hold, double fade) {
+  if (!epn) return;  // no frame being drawn: the flash would tint nothing anyone sees
+  QColor tint = _qc(colour);
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (ecl.load()) return;
+    const std::optional<int> alpha = FlashOpacityAt(intensity, hold, fade, SecondsSince(start));
+    if (!alpha) return;
+    tint.setAlpha(*alpha);
+    if (em && ebf) {
+      QMutexLocker lock(em);
+      if (ecl.load()) return;  // the close may have come while waiting for the frame
+      QPainter painter(ebf);
+      painter.fillRect(QRect(0, 0, esw, esh), tint);
+    }
+    SleepMicros(kFlashStepMicros);
+  }
+}
+
+void SpecialEffects::windowShake(double duration, double interval, int amplitude) {
+  QWindow* window = ew;
+  if (!window || amplitude < 1 || !(duration > 0) || !(interval > 0)) return;
+  const QPoint origin = window->geometry().topLeft();
+  const auto start = std::chrono::steady_clock::now();
+  std::random_device device("default");
+  std::mt19937 engine(device());
+  std::uniform_int_distribution<int> offset(-amplitude, amplitude);
+  bool moved = false;
+  for (;;) {
+    if (ecl.load()) {
+      // Put the window back only while there is still an application to run the move.
+      if (moved && QCoreApplication::instance()) QueueMove(window, origin);
+      return;
+    }
+    if (SecondsSince(start) >= duration) {
+      QueueMove(window, origin);
+      return;
+    }
+    const int dy = offset(engine);
+    const int dx = offset(engine);
+    QueueMove(window, QPoint(OffsetCoordinate(origin.x(), dx), OffsetCoordinate(origin.y(), dy)));
+    moved = true;
+    SleepMicros(ToMicros(interval));
+  }
+}
+
+void StartShakeAndFlash() {
+  std::thread([] { spe->windowShake(0.2, 0.1, 50); }).detach();
+  std::thread([] { spe->windowFlash(100, 0x0000FF, 0.0, 0.5); }).detach();
+}

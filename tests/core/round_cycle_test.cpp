@@ -1,0 +1,65 @@
+// The round cycle: death strictly past the arena's edges, what a death queues and scores,
+// respawn corners, the countdown's seconds and the direction helper's fallback. The close
+// request is set so that every countdown returns after its first pass.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/game_records.h"
+#include "core/coordination_system.h"
+#include "core/countdown_screens.h"
+#include "gfx/graphics.h"  // ecl
+
+namespace {
+
+class RoundTest : public ::testing::Test {
+ protected:
+  void SetUp() override { playerdata = {}, versus = {}, network_transmission.outgoing.clear(), ecl = true; }
+  void TearDown() override { ecl = false; }
+  static bool DiesWithCentreAt(float cx, float cy) {
+    playerdata.player_x = cx - 15, playerdata.player_y = cy - 15;
+    const int32_t before = versus.deaths;
+    cs->Death_detection();
+    return versus.deaths != before;
+  }
+};
+
+TEST_F(RoundTest, DeathIsACentreStrictlyOutsideTheArena) {
+  const struct { float cx, cy; bool dies; } cases[] = {{800, 800, false}, {0, 0, false}, {800.01f, 400, true},
+      {-0.01f, 400, true}, {400, 800.01f, true}, {400, -0.01f, true}, {NAN, 400, true}};  // NaN: lost, respawn
+  for (const auto& c : cases) EXPECT_EQ(DiesWithCentreAt(c.cx, c.cy), c.dies) << c.cx << ", " << c.cy;
+}
+
+TEST_F(RoundTest, DeathQueuesNoticeThenScoreAndRespawnsInTheOwnCorner) {
+  versus.kills = 2, versus.deaths = 3, playerdata.velocity_x = 7;
+  ASSERT_TRUE(DiesWithCentreAt(400, 820));
+  EXPECT_EQ(network_transmission.outgoing,
+            (std::deque<std::string>{"Death_notice00000000{MY}", "Score_modification00{2}{4}"}));
+  EXPECT_EQ(CountdownScoreText(versus.kills, versus.deaths), "The current score - My:2 - Other:4");
+  EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && playerdata.velocity_x == 0);
+
+  playerdata.is_host = true;
+  ASSERT_TRUE(DiesWithCentreAt(-5, 400));
+  EXPECT_TRUE(playerdata.player_x == 25 && playerdata.player_y == 25 && !playerdata.round_over);
+}
+
+TEST_F(RoundTest, VictoryRespawnsButLeavesVelocityScoreAndQueueAlone) {
+  playerdata.player_x = 300, playerdata.velocity_x = 3, versus.kills = 1;
+  cs->win_death();
+  EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && !playerdata.round_over);
+  EXPECT_TRUE(playerdata.velocity_x == 3 && versus.kills == 1 && network_transmission.outgoing.empty());
+}
+
+TEST(CountdownScreens, CountFiveDownToZeroInWholeSeconds) {
+  const std::pair<uint64_t, int> cases[] = {{0, 5}, {999'999, 5}, {1'000'000, 4}, {5'000'001, 0}, {60'000'000, 0}};
+  for (auto [elapsed_us, shown] : cases) EXPECT_EQ(CountdownSecondsLeft(elapsed_us), shown) << elapsed_us;
+}
+
+TEST(DirectionVector, UnitTowardTheTargetElseStraightUp) {
+  float dx = 0, dy = 0;
+  EXPECT_TRUE(cs->CalculateDirectionVector(1, 1, 4, 5, dx, dy) && dx == 0.6f && dy == 0.8f);
+  for (float x2 : {1.0005f, NAN, INFINITY})
+    EXPECT_TRUE(!cs->CalculateDirectionVector(1, 1, x2, 1, dx, dy) && dx == 0 && dy == -1) << x2;
+}
+
+}  // namespace
