@@ -1,0 +1,141 @@
+// Connection setup: console dialogue, port probes, the three-port room search and the room
+// callbacks. The dialogue runs on the caller's thread, thread1s on a background thread, the
+// callbacks on the room manager's receive thread.
+#include "match/connection_setup.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <iomanip>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/tick_pacing.h"
+
+std::string _ip = "NULL";
+std::uint16_t _port = 0;
+std::vector<unsigned char> _data;
+std::mutex _roomMutex;
+std::atomic<bool> SearchRooms_ending{false};
+
+namespace {
+
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+constexpr std::streamsize kDiscardLimit = 10000;
+constexpr int kProgressSteps = 50;
+
+void Pause(std::chrono::milliseconds duration) {
+  SleepMicros(std::chrono::duration_cast<std::chrono::microseconds>(duration).count());
+}
+
+// Nothing further of the process reaches the console.
+void ReopenConsoleOnNullDevice() {
+  std::fflush(nullptr);
+  std::freopen("/dev/null", "r", stdin);
+  std::freopen("/dev/null", "w", stdout);
+  std::freopen("/dev/null", "w", stderr);
+}
+
+}  // namespace
+
+std::pair<std::string, int> OpenNewConsoleInputIPPort(std::istream& in, std::ostream& out, DialoguePauses pauses) {
+  const std::string wide(51, '=');
+  const std::string narrow(41, '=');
+  out << wide << '\n' << "              P2P Direct Connection Setup          " << '\n' << wide << "\n\n";
+
+  std::string ip;
+  for (;;) {
+    out << "Please enter opponent's IP address: " << std::flush;
+    if (!(in >> ip)) return {"", 0};
+    if (IsValidIP(ip)) break;
+    out << "Error: Invalid IP format! Please enter like 192.168.x.x\n\n";
+  }
+
+  int port = 0;
+  for (;;) {
+    out << "Please enter opponent's port (1-65535): " << std::flush;
+    const bool read = static_cast<bool>(in >> port);
+    if (read && port >= kMinPort && port <= kMaxPort) break;
+    if (!read && (in.eof() || in.bad())) return {"", 0};  // the error line would repeat forever
+    in.clear();
+    in.ignore(kDiscardLimit, '\n');
+    out << "Error: Port must be a number between 1 and 65535!\n\n";
+  }
+
+  out << '\n' << narrow << '\n'
+      << "Target IP:    " << ip << '\n'
+      << "Target Port:  " << port << '\n'
+      << narrow << "\n\n"
+      << wide << '\n'
+      << "  PLEASE STAY ON THIS SCREEN\n"
+      << "  Ask YOUR OPPONENT to perform the SAME operation\n"
+      << wide << "\n\n";
+
+  out << std::fixed << std::setprecision(1);  // stays on the stream afterwards
+  for (int k = 0; k <= kProgressSteps; ++k) {
+    out << "\r[" << std::string(k, '#') << std::string(kProgressSteps - k, ' ') << "] " << k * 2.0 << '%'
+        << std::flush;
+    Pause(pauses.frame);
+  }
+  out << "\n\nConnection setup completed. Console will close soon.\n" << std::flush;
+  Pause(pauses.closing);
+  if (&in == &std::cin && &out == &std::cout) ReopenConsoleOnNullDevice();
+  return {ip, port};
+}
+
+bool IsValidIP(const std::string& text) {
+  std::istringstream in(text);
+  int parts[4] = {};
+  char separators[3] = {};
+  in >> parts[0] >> separators[0] >> parts[1] >> separators[1] >> parts[2] >> separators[2] >> parts[3];
+  if (in.fail()) return false;
+  for (const char separator : separators)
+    if (separator != '.') return false;
+  for (const int part : parts)
+    if (part < 0 || part > 255) return false;
+  return true;
+}
+
+bool isPortAvailable(unsigned short port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return bound;
+}
+
+unsigned short getFirstAvailablePort(unsigned short first, unsigned short last) {
+  // A wider counter, so a range ending at 65535 does not wrap round.
+  for (unsigned int port = first; port <= last; ++port)
+    if (isPortAvailable(static_cast<unsigned short>(port))) return static_cast<unsigned short>(port);
+  return 0;
+}
+
+std::vector<std::string> getLocalIPAddresses() { return {}; }
+
+void thread1s(std::string& /*text*/, std::vector<RoomInfo>& rooms, UdpRoomManager& manager) {
+  if (SearchRooms_ending.exchange(true)) return;
+  std::lock_guard lock(_roomMutex);
+  struct ClearBusy {
+    ~ClearBusy() { SearchRooms_ending = false; }
+  } clear_busy;  // also when a search throws, or no search could ever run again
+  std::vector<RoomInfo> found;
+  for (const unsigned short port : kRoomSearchPorts) {
+    const std::vector<RoomInfo> answered = manager.SearchRooms(port, kRoomSearchTimeoutMs);
+    found.insert(found.end(), answered.begin(), answered.end());
+  }
+  rooms = std::move(found);
+}
+
+void JoinedCallback(const std::string& ip, unsigned short port) {
+  _ip = ip;
+  _port = port;
+}
+
+void MsgCallback(const std::vector<unsigned char>& bytes) { _data.insert(_data.end(), bytes.begin(), bytes.end()); }

@@ -1,0 +1,54 @@
+// Puts the calling test thread (and the threads it starts afterwards) into a fresh network
+// namespace whose only interface is loopback, with the default route over it, so searches
+// broadcast there never leave the machine. Restores the old namespace when it goes.
+#pragma once
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+class PrivateNetwork {
+ public:
+  PrivateNetwork() : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+    if (home_ < 0 || unshare(CLONE_NEWNET) != 0) {
+      error = std::string("cannot make a private network namespace: ") + std::strerror(errno);
+      return;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    rtentry route{};
+    reinterpret_cast<sockaddr_in&>(route.rt_dst).sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in&>(route.rt_genmask).sin_family = AF_INET;
+    route.rt_flags = RTF_UP;
+    route.rt_dev = lo.ifr_name;
+    const bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &lo) == 0) &&
+                    ioctl(fd, SIOCADDRT, &route) == 0;
+    close(fd);
+    if (!up) error = std::string("cannot set up loopback in the namespace: ") + std::strerror(errno);
+    struct if_nameindex* names = if_nameindex();  // a fresh namespace holds loopback alone
+    if (names == nullptr || names[0].if_name == nullptr || std::strcmp(names[0].if_name, "lo") != 0 ||
+        names[1].if_name != nullptr)
+      error = "the namespace holds an interface other than loopback";
+    if (names != nullptr) if_freenameindex(names);
+  }
+  ~PrivateNetwork() {
+    if (home_ >= 0) setns(home_, CLONE_NEWNET), close(home_);
+  }
+  PrivateNetwork(const PrivateNetwork&) = delete;
+  PrivateNetwork& operator=(const PrivateNetwork&) = delete;
+
+  std::string error;  // empty when the namespace is ready
+
+ private:
+  int home_;
+};

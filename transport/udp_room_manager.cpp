@@ -1,0 +1,453 @@
+// LAN rooms over UDP. Caller threads run the operations; one receive thread per manager
+// reads the room socket and handles datagrams under the room mutex. SearchRooms works on a
+// socket of its own and may run on any thread.
+#include "transport/udp_room_manager.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stop_token>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/tick_pacing.h"
+
+namespace {
+
+constexpr std::size_t kReceiveBufferSize = 4096;
+constexpr std::size_t kSearchBufferSize = 256;
+constexpr auto kJoinWait = std::chrono::seconds(3);
+constexpr int64_t kReceiveRetryMicros = 10000;
+constexpr char kLocalIP[] = "127.0.0.1";
+
+std::uint32_t ReadTag(const unsigned char* bytes) {
+  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+         std::uint32_t{bytes[3]} << 24;
+}
+
+RoomInfo ToRoomInfo(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return {text, ntohs(address.sin_port)};
+}
+
+// False for text that is not an IPv4 address, which would otherwise read as the
+// broadcast address.
+bool ToSockaddr(const RoomInfo& room, sockaddr_in& address) {
+  address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(room.port);
+  return inet_aton(room.ip.c_str(), &address.sin_addr) != 0;
+}
+
+// A UDP socket bound to 0.0.0.0 on `port` (0: chosen by the system), or -1.
+int OpenBoundUdpSocket(unsigned short port, bool room_options) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (room_options) {
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+unsigned short BoundPort(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+std::vector<unsigned char> EncodeRoomTag(RoomTag tag) {
+  const auto value = static_cast<std::uint32_t>(tag);
+  return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+}
+
+struct UdpRoomManager::Impl {
+  unsigned short selfPort = 0;
+  int sock = -1;
+  std::jthread receiveThread;
+  std::atomic<bool> running{false};
+
+  mutable std::mutex mutex;
+  std::condition_variable joinCv;
+  State state = Idle;
+  RoomInfo selfInfo;
+  RoomInfo hostInfo;
+  RoomInfo peerInfo;
+  PlayerJoinedCallback onPlayerJoinedCallback;
+  DataReceivedCallback onDataReceivedCallback;
+  bool joinAccepted = false;
+  bool joinAnswered = false;
+
+  // Pulls the receive thread out of poll() when it must stop or its socket changed.
+  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  // Test seam: no socket, sends are recorded instead.
+  bool offline = false;
+  std::vector<std::pair<RoomInfo, std::vector<unsigned char>>> sent;
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  ~Impl() {
+    StopReceiver();
+    CloseSocket();
+    if (wakeFd >= 0) close(wakeFd);
+  }
+
+  static std::string GetLocalIP() { return kLocalIP; }
+
+  void Wake() const {
+    if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+  }
+
+  void CloseSocket() {
+    if (sock >= 0) close(sock);
+    sock = -1;
+  }
+
+  void StartReceiver() {
+    running = true;
+    receiveThread = std::jthread([this](std::stop_token stop) { ReceiveLoop(stop); });
+  }
+
+  // Must not be called with `mutex` held: the thread may be waiting for it. True when a
+  // receive thread was running.
+  bool StopReceiver() {
+    if (!receiveThread.joinable()) return false;
+    const bool was_running = running.load();
+    receiveThread.request_stop();
+    receiveThread.join();
+    receiveThread = std::jthread();
+    return was_running;
+  }
+
+  // The socket number only changes while no receive thread runs, or under `mutex` by
+  // dup3 onto the same number, so the thread never polls a number that was reused.
+  void ReceiveLoop(const std::stop_token& stop) {
+    const std::stop_callback wake_on_stop(stop, [this] { Wake(); });
+    std::vector<unsigned char> buffer(kReceiveBufferSize);
+    while (!stop.stop_requested() && running.load()) {
+      int fd;
+      {
+        std::lock_guard lock(mutex);
+        fd = sock;
+      }
+      pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      const int ready = poll(fds, 2, wakeFd >= 0 ? -1 : 20);
+      if (ready < 0) {
+        if (errno != EINTR) SleepMicros(kReceiveRetryMicros);
+        continue;
+      }
+      if (fds[1].revents & POLLIN) {
+        eventfd_t drained;
+        eventfd_read(wakeFd, &drained);
+        continue;  // re-test the stop request and re-read the socket
+      }
+      if (fds[0].revents & POLLNVAL) {
+        SleepMicros(kReceiveRetryMicros);
+        continue;
+      }
+      if (fds[0].revents == 0) continue;
+      sockaddr_in from{};
+      socklen_t length = sizeof from;
+      const ssize_t received =
+          recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
+      if (received < 0) {
+        if (errno == ENOTSOCK || errno == ESHUTDOWN) break;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SleepMicros(kReceiveRetryMicros);
+        continue;
+      }
+      std::lock_guard lock(mutex);
+      HandleDatagram(buffer.data(), static_cast<std::size_t>(received), ToRoomInfo(from));
+    }
+  }
+
+  // Under `mutex`.
+  bool SendTo(const RoomInfo& to, const std::vector<unsigned char>& bytes) {
+    if (offline) {
+      sent.emplace_back(to, bytes);
+      return true;
+    }
+    sockaddr_in address{};
+    if (sock < 0 || !ToSockaddr(to, address)) return false;
+    const ssize_t written =
+        sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return written >= 0 && static_cast<std::size_t>(written) == bytes.size();
+  }
+
+  bool IsCounterpart(const RoomInfo& sender) const {
+    return (state == Hosting && sender == peerInfo) || (state == Joined && sender == hostInfo);
+  }
+
+  // Under `mutex`; the callbacks run with it held.
+  void HandleDatagram(const unsigned char* data, std::size_t size, const RoomInfo& sender) {
+    if (size < 4) return;
+    switch (static_cast<RoomTag>(ReadTag(data))) {
+      case RoomTag::Sear:
+        if (state == Hosting) SendTo(sender, EncodeRoomTag(RoomTag::Info));
+        break;
+      case RoomTag::Join:
+        if (state == Hosting && peerInfo.ip.empty()) {
+          peerInfo = sender;
+          SendTo(sender, EncodeRoomTag(RoomTag::Acpt));
+          if (onPlayerJoinedCallback) onPlayerJoinedCallback(sender.ip, sender.port);
+        } else {
+          SendTo(sender, EncodeRoomTag(RoomTag::Rejt));
+        }
+        break;
+      case RoomTag::Acpt:
+      case RoomTag::Rejt:
+        if (state == Idle) {
+          joinAccepted = ReadTag(data) == static_cast<std::uint32_t>(RoomTag::Acpt);
+          joinAnswered = true;
+          joinCv.notify_one();
+        }
+        break;
+      case RoomTag::Data:
+        if (IsCounterpart(sender) && onDataReceivedCallback)
+          onDataReceivedCallback(std::vector<unsigned char>(data + 4, data + size));
+        break;
+      case RoomTag::Leav:
+        if (state == Hosting && sender == peerInfo) {
+          peerInfo = {};
+        } else if (state == Joined && sender == hostInfo) {
+          state = Idle;
+          hostInfo = {};
+        }
+        break;
+      default:  // INFO only matters to a search's own socket; unknown tags are ignored
+        break;
+    }
+  }
+
+  // Under `mutex`: a fresh socket on a system-chosen port takes over the socket's number,
+  // so a running receive thread simply reads on. The old socket stays when no new one can
+  // be had.
+  void ReplaceSocket() {
+    const int fresh = OpenBoundUdpSocket(0, false);
+    if (fresh < 0) return;
+    selfInfo.port = BoundPort(fresh);
+    if (sock < 0) {
+      sock = fresh;
+    } else {
+      dup3(fresh, sock, O_CLOEXEC);
+      close(fresh);
+    }
+    Wake();
+  }
+};
+
+UdpRoomManager::UdpRoomManager() = default;
+UdpRoomManager::~UdpRoomManager() = default;
+
+UdpRoomManager& UdpRoomManager::GetInstance() {
+  static UdpRoomManager instance;
+  return instance;
+}
+
+bool UdpRoomManager::Initialize() {
+  impl.reset();
+  impl = std::make_unique<Impl>();
+  const int fd = OpenBoundUdpSocket(0, false);
+  if (fd < 0) return false;
+  impl->sock = fd;
+  impl->selfPort = BoundPort(fd);
+  impl->selfInfo = {"0.0.0.0", impl->selfPort};
+  impl->StartReceiver();
+  return true;
+}
+
+bool UdpRoomManager::CreateRoom(unsigned short port) {
+  if (!impl) return false;
+  Impl& m = *impl;
+  {
+    std::lock_guard lock(m.mutex);
+    if (m.state != Idle) return false;
+  }
+  // The old thread goes first so that it never sees its socket closed under it.
+  const bool was_running = m.StopReceiver();
+  bool created = false;
+  {
+    std::lock_guard lock(m.mutex);
+    if (m.state == Idle) {
+      m.CloseSocket();
+      m.sock = OpenBoundUdpSocket(port, true);
+      if (m.sock >= 0) {
+        m.selfInfo = {Impl::GetLocalIP(), BoundPort(m.sock)};
+        m.state = Hosting;
+        m.hostInfo = m.selfInfo;
+        m.peerInfo = {};
+        created = true;
+      }
+    }
+  }
+  if (created || was_running) m.StartReceiver();
+  return created;
+}
+
+bool UdpRoomManager::JoinRoom(const std::string& ip, unsigned short port) {
+  if (!impl) return false;
+  Impl& m = *impl;
+  std::unique_lock lock(m.mutex);
+  if (m.state != Idle) return false;
+  const RoomInfo host{ip, port};
+  if (!m.SendTo(host, EncodeRoomTag(RoomTag::Join))) return false;
+  m.joinAccepted = false;
+  m.joinAnswered = false;
+  const auto deadline = std::chrono::steady_clock::now() + kJoinWait;
+  if (!m.joinCv.wait_until(lock, deadline, [&m] { return m.joinAnswered; })) return false;
+  if (!m.joinAccepted || m.state != Idle) return false;
+  m.state = Joined;
+  m.hostInfo = host;
+  return true;
+}
+
+void UdpRoomManager::LeaveRoom() {
+  if (!impl) return;
+  Impl& m = *impl;
+  std::lock_guard lock(m.mutex);
+  if (m.state == Idle) return;
+  const auto leave = EncodeRoomTag(RoomTag::Leav);
+  if (m.state == Hosting && !m.peerInfo.ip.empty()) m.SendTo(m.peerInfo, leave);
+  if (m.state == Joined && !m.hostInfo.ip.empty()) m.SendTo(m.hostInfo, leave);
+  m.state = Idle;
+  m.hostInfo = {};
+  m.peerInfo = {};
+  if (!m.offline) m.ReplaceSocket();
+}
+
+std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeout_ms) {
+  std::vector<RoomInfo> rooms;
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return rooms;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (timeout_ms > 0) {
+    const timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  sockaddr_in broadcast{};
+  ToSockaddr({"255.255.255.255", port}, broadcast);
+  const auto search = EncodeRoomTag(RoomTag::Sear);
+  const bool sent = sendto(fd, search.data(), search.size(), 0, reinterpret_cast<const sockaddr*>(&broadcast),
+                           sizeof broadcast) == static_cast<ssize_t>(search.size());
+  // Each wait is cut to what is left, so the whole search keeps to `timeout_ms`.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  unsigned char buffer[kSearchBufferSize];
+  while (sent) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t received =
+        recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
+    if (received < 4 || ReadTag(buffer) != static_cast<std::uint32_t>(RoomTag::Info)) continue;
+    const RoomInfo room = ToRoomInfo(from);
+    if (std::find(rooms.begin(), rooms.end(), room) == rooms.end()) rooms.push_back(room);
+  }
+  close(fd);
+  return rooms;
+}
+
+bool UdpRoomManager::SendData(const std::vector<unsigned char>& payload) {
+  if (!impl) return false;
+  Impl& m = *impl;
+  std::lock_guard lock(m.mutex);
+  const RoomInfo* to = nullptr;
+  if (m.state == Hosting && !m.peerInfo.ip.empty()) to = &m.peerInfo;
+  if (m.state == Joined) to = &m.hostInfo;
+  if (to == nullptr) return false;
+  std::vector<unsigned char> datagram = EncodeRoomTag(RoomTag::Data);
+  datagram.insert(datagram.end(), payload.begin(), payload.end());
+  return m.SendTo(*to, datagram);
+}
+
+bool UdpRoomManager::IsInRoom() const {
+  if (!impl) return false;
+  std::lock_guard lock(impl->mutex);
+  return impl->state != Idle;
+}
+
+bool UdpRoomManager::IsRoomHost() const {
+  if (!impl) return false;
+  std::lock_guard lock(impl->mutex);
+  return impl->state == Hosting;
+}
+
+RoomInfo UdpRoomManager::GetCurrentRoom() const {
+  if (!impl) return {};
+  std::lock_guard lock(impl->mutex);
+  if (impl->state == Hosting) return impl->selfInfo;
+  if (impl->state == Joined) return impl->hostInfo;
+  return {};
+}
+
+unsigned short UdpRoomManager::GetSelfPort() const { return impl ? impl->selfPort : 0; }
+
+void UdpRoomManager::SetOnPlayerJoinedCallback(PlayerJoinedCallback callback) {
+  if (!impl) return;
+  std::lock_guard lock(impl->mutex);
+  impl->onPlayerJoinedCallback = std::move(callback);
+}
+
+void UdpRoomManager::SetOnDataReceivedCallback(DataReceivedCallback callback) {
+  if (!impl) return;
+  std::lock_guard lock(impl->mutex);
+  impl->onDataReceivedCallback = std::move(callback);
+}
+
+void UdpRoomManager::Shutdown() {
+  if (!impl) return;
+  impl->running = false;
+  impl->StopReceiver();
+  std::lock_guard lock(impl->mutex);
+  impl->CloseSocket();
+}
+
+void UdpRoomManager::InitializeOfflineForTest(State state, const RoomInfo& host, const RoomInfo& peer) {
+  impl.reset();
+  impl = std::make_unique<Impl>();
+  impl->offline = true;
+  impl->state = state;
+  impl->hostInfo = state == Idle ? RoomInfo{} : host;
+  impl->peerInfo = state == Hosting ? peer : RoomInfo{};
+  impl->selfInfo = state == Hosting ? host : RoomInfo{"0.0.0.0", 0};
+}
+
+void UdpRoomManager::HandleDatagramForTest(const unsigned char* data, std::size_t size, const RoomInfo& sender) {
+  if (!impl) return;
+  std::lock_guard lock(impl->mutex);
+  impl->HandleDatagram(data, size, sender);
+}
+
+std::vector<std::pair<RoomInfo, std::vector<unsigned char>>> UdpRoomManager::TakeSentForTest() {
+  if (!impl) return {};
+  std::lock_guard lock(impl->mutex);
+  return std::exchange(impl->sent, {});
+}
