@@ -1,0 +1,56 @@
+// The message queue: arrival order, the three kinds of wait and the wake by stop, sends gated
+// on running, a half-failed start, restart, and a UDP and a TCP message over loopback.
+#include "transport/network_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+NetworkMessage Message(const std::string& data) { return {data, "127.0.0.1", 4000, ProtocolType::UDP}; }
+
+TEST(NetworkManagerTest, TakesInArrivalOrderAndWaitsOnlyWhileRunning) {
+  NetworkManager manager;
+  NetworkMessage out;
+  manager.onDataReceived(Message("first"));
+  manager.onDataReceived(Message("second"));
+  EXPECT_FALSE(manager.waitMessage(out, -1));  // stopped: refused although two are queued
+  ASSERT_TRUE(manager.getMessage(out) && out.data == "first" && manager.start(0, 0) && manager.waitMessage(out, 0));
+  EXPECT_EQ(out.data + out.ip + std::to_string(out.port), "second127.0.0.14000");
+  EXPECT_FALSE(manager.getMessage(out) || manager.waitMessage(out, 0) || manager.waitMessage(out, 100));
+  EXPECT_EQ(out.data, "second");  // untouched by the failed takes
+  std::thread producer([&] { manager.onDataReceived(Message("late")); });
+  EXPECT_TRUE(manager.waitMessage(out, -1) && out.data == "late");
+  producer.join();
+  std::thread stopper([&] { manager.stop(); });
+  EXPECT_FALSE(manager.waitMessage(out, -1));  // woken by the stop
+  stopper.join();
+  manager.onDataReceived(Message("after"));
+  EXPECT_FALSE(manager.waitMessage(out, 1000));
+  EXPECT_TRUE(manager.getMessage(out));
+}
+
+TEST(NetworkManagerTest, SendsOnlyWhileRunningAndRecoversFromAHalfFailedStart) {
+  NetworkManager a, b;
+  EXPECT_FALSE(a.sendUDP("127.0.0.1", 9, "x") || a.sendTCP("127.0.0.1", 9, "x") || a.sendTCP(1, "x"));
+  EXPECT_EQ(a.connectTCP("127.0.0.1", 9), -1);
+  ASSERT_TRUE(b.start(0, 0));
+  // b listens on that TCP port, so only the UDP half starts, and is undone.
+  EXPECT_FALSE(a.start(b.boundPort(ProtocolType::TCP), 0) || a.isRunnings() || a.boundPort(ProtocolType::UDP) != 0);
+  ASSERT_TRUE(a.start(0, 0));
+  EXPECT_FALSE(a.start(0, 0));
+
+  NetworkMessage out;
+  ASSERT_TRUE(a.sendUDP("127.0.0.1", b.boundPort(ProtocolType::UDP), "ping") && b.waitMessage(out, 10000));
+  EXPECT_EQ(out.data + std::to_string(out.port), "ping" + std::to_string(a.boundPort(ProtocolType::UDP)));
+  const int id = b.connectTCP("127.0.0.1", a.boundPort(ProtocolType::TCP));
+  ASSERT_TRUE(b.sendTCP(id, "frame") && a.waitMessage(out, 10000));
+  EXPECT_EQ(out.data + std::to_string(a.getTCPpeers().size()), "frame1");
+  a.stop();
+  EXPECT_FALSE(a.isRunnings() || a.sendUDP("127.0.0.1", b.boundPort(ProtocolType::UDP), "x"));
+  EXPECT_TRUE(a.getTCPpeers().empty());
+  EXPECT_TRUE(a.start(0, 0));
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// TCP framing without sockets: reassembly over every split of a stream, the length limit,
+// resynchronisation and the 64-byte keep limit, and which stream each diagnostic goes to.
+#include "transport/tcp_frame_decoder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// One decoder with everything it delivered and said.
+struct Decoder {
+  std::vector<std::string> frames;
+  std::string out, err;
+  TcpFrameDecoder decoder{7, [this](DiagnosticStream s, const std::string& line) {
+                            (s == DiagnosticStream::Error ? err : out) += line + "\n";
+                          }};
+  Decoder& feed(const std::string& bytes) {
+    decoder.processTCPData(bytes.data(), bytes.size(), [this](std::string&& p) { frames.push_back(std::move(p)); });
+    return *this;
+  }
+  std::size_t buffered() const { return decoder.connectionState().buffer.size(); }
+};
+
+const std::string kFrame = EncodeTcpFrame("frame");
+using Frames = std::vector<std::string>;
+
+TEST(TcpFrameDecoderTest, DeliversTheSameFramesHoweverTheStreamIsSplit) {
+  const std::pair<std::string, Frames> cases[] = {
+      {kFrame, {"frame"}},
+      {EncodeTcpFrame("") + EncodeTcpFrame("ab") + kFrame, {"", "ab", "frame"}},
+      {"xyz" + kFrame, {"frame"}},
+      {std::string(70, 'x') + kFrame, {"frame"}},  // a split inside the magic must not lose the frame
+      {"\xDE\xAD" + kFrame, {"frame"}}};
+  for (const auto& [stream, expected] : cases) {
+    for (std::size_t split = 0; split <= stream.size(); ++split) {
+      Decoder d;
+      d.feed(stream.substr(0, split)).feed(stream.substr(split));
+      EXPECT_EQ(d.frames, expected) << "split at " << split;
+      EXPECT_EQ(d.buffered(), 0u);
+    }
+    Decoder bytewise;
+    for (char c : stream) bytewise.feed(std::string(1, c));
+    EXPECT_EQ(bytewise.frames, expected);
+  }
+}
+
+TEST(TcpFrameDecoderTest, AcceptsTenMebibytesAndDropsTheBufferForOneByteMore) {
+  Decoder d;
+  const std::string largest(kTcpMaxFrameLength, 'L'), stream = EncodeTcpFrame(largest);
+  for (std::size_t at = 0; at < stream.size(); at += 65536) d.feed(stream.substr(at, 65536));
+  ASSERT_EQ(d.frames.size(), 1u);
+  EXPECT_TRUE(d.frames[0] == largest);
+  d.feed(EncodeTcpFrameHeader(kTcpMaxFrameLength + 1) + "body" + kFrame);
+  EXPECT_EQ(d.frames.size() + d.buffered(), 1u);
+  EXPECT_EQ(d.decoder.connectionState().state, ReceiveState::Header);
+  EXPECT_NE(d.err.find("Invalid TCP message length: 10485761 (maximum 10485760 bytes)"), std::string::npos);
+  EXPECT_EQ(d.feed(kFrame).frames.back(), "frame");  // the connection goes on
+}
+
+TEST(TcpFrameDecoderTest, KeepsUpTo64GarbageBytesResynchronisesAndReportsOnTheRightStream) {
+  Decoder d;
+  EXPECT_EQ(d.feed(std::string(64, 'x')).buffered(), 64u);
+  EXPECT_EQ(d.feed("x").buffered(), 0u);
+  // The scan passes over a magic with an impossible length; the body then comes in two reads.
+  d.feed("ab" + EncodeTcpFrameHeader(kTcpMaxFrameLength + 1) + kFrame.substr(0, 10)).feed("").feed(kFrame.substr(10));
+  EXPECT_EQ(d.frames, Frames{"frame"});
+  for (const char* line : {"skipped 10 bytes", "body of 5 bytes from client 7", "2 bytes present, 3 bytes missing"})
+    EXPECT_NE(d.out.find(line), std::string::npos) << line;
+  for (const char* line : {"expected 0xdeadbeef, actual 0x78787878", "buffer of 65 bytes cleared",
+                           "magic found but data length invalid: 10485761", "empty TCP data received from client 7"})
+    EXPECT_NE(d.err.find(line), std::string::npos) << line;
+}
+
+}  // namespace
