@@ -1,10 +1,6 @@
-// Player movement: physics helpers, grid search, and the control and physics steps run
-// directly on the shared records; the countdown case runs the control loop on a thread.
+// Player movement: physics helpers, grid search, the control and physics steps, the countdown's control loop.
 #include "core/player_movement.h"
-
 #include <gmock/gmock.h>
-
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <ctime>
@@ -15,17 +11,15 @@
 #include "gfx/graphics.h"
 
 namespace {
-
 using State = std::array<float, 4>;  // x, y, vx, vy
 auto Is(State want) { return testing::Pointwise(testing::FloatEq(), want); }
 
 class MovementTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    playerdata = PlayerData{};
+    playerdata = PlayerData{}, frame[4] = 0, ecl = false;
     for (MapCell& cell : _map.cells) cell.is_wall = false;
     for (int k = 0; k < 256; ++k) ekr[k] = eks[k] = false;
-    frame[4] = 0, ecl = false;
   }
   static State Step(float x, float y, float vx, float vy) {
     PlayerData& p = playerdata;
@@ -66,15 +60,14 @@ TEST_F(MovementTest, LowEnergyAndMaxSpeedShapeTheVelocity) {
   ekr['D'] = ekr['W'] = true;  // the bound acts from above only, before the keys
   playerdata.velocity_x = 30, playerdata.velocity_y = -30;
   Detecting_movement();
-  EXPECT_FLOAT_EQ(playerdata.velocity_x, 20.2f);
-  EXPECT_FLOAT_EQ(playerdata.velocity_y, -30.2f);
+  EXPECT_THAT((State{0, 0, playerdata.velocity_x, playerdata.velocity_y}), Is({0, 0, 20.2f, -30.2f}));
 }
 
 TEST_F(MovementTest, PositionsOutsideTheGridMeetNoWallsWhateverTheirValue) {
   for (MapCell& cell : _map.cells) cell.is_wall = true;
   EXPECT_TRUE(cs->Search_blocks(-10, 110, 30, 30));  // partly outside: column 0 still counts
   EXPECT_FALSE(cs->Search_blocks(-40, 110, 30, 30) || cs->Search_blocks(INT_MAX, INT_MIN, INT_MAX, 30));
-  for (float v : {NAN, INFINITY, -INFINITY, 1e30f, -3e9f, -200.f, 801.f}) {
+  for (float v : {NAN, INFINITY, -INFINITY, 1e30f, -3e9f, -200.f, -60.f, 801.f}) {
     const State after = Step(v, 400, 1, 0);
     EXPECT_EQ(after[2], 0.95f) << v;  // never blocked
     EXPECT_TRUE(std::isnan(v) ? std::isnan(after[0]) : after[0] == v + 1) << v;
@@ -82,8 +75,7 @@ TEST_F(MovementTest, PositionsOutsideTheGridMeetNoWallsWhateverTheirValue) {
 }
 
 TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsInsteadOfSpinning) {
-  playerdata.round_over = true;
-  ekr['D'] = true;
+  playerdata.round_over = ekr['D'] = true;
   const std::clock_t cpu_start = std::clock();  // process CPU time: the test thread only sleeps
   std::thread control(WhileControl);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -95,5 +87,4 @@ TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsInsteadOfSpinning) {
   control.join();
   EXPECT_GT(playerdata.velocity_x, 0.0f);
 }
-
 }  // namespace

@@ -6,39 +6,31 @@ source "$(dirname "$0")/lib.sh"
 start_xvfb
 start_game
 sleep 1.5  # let the vision circle settle around the player
-
-# Aim at the upper right of the arena, along the open top corridor.
-xdotool mousemove --window "$WID" 700 40
+xdotool mousemove --window "$WID" 700 40  # aim along the open top corridor
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
 
 blob() { "$XWIN" blob "$WID" "$@"; }
+# need R G B X0 Y0 X1 Y1 MIN MESSAGE: more than MIN pixels of the colour in the rectangle.
+need() { read -r n _ <<<"$(blob "${@:1:7}")"; [ "$n" -gt "$8" ] || fail "$9 ($n pixels)"; }
+
 read -r green0 gx0 gy0 <<<"$(blob 0 255 0 0 0 800 800)"
 "$XWIN" shot "$WID" "$WORK/start.ppm"
 [ "$green0" -gt 300 ] || fail "player disc not visible ($green0 green pixels)"
-
-xdotool keydown d
-sleep 1
-xdotool keyup d
-sleep 0.5
+xdotool keydown d && sleep 1 && xdotool keyup d && sleep 0.5
 read -r green1 gx1 gy1 <<<"$(blob 0 255 0 0 0 800 800)"
 "$XWIN" shot "$WID" "$WORK/moved.ppm"
 echo "player disc centre: ($gx0, $gy0) -> ($gx1, $gy1)"
 [ "$green1" -gt 300 ] || fail "player disc lost after moving ($green1 green pixels)"
 [ "$gx1" -gt $((gx0 + 30)) ] || fail "holding D did not move the player right"
-[ "${gy1#-}" -le $((gy0 + 5)) ] && [ "$gy1" -ge $((gy0 - 5)) ] || fail "holding D moved the player vertically"
+((gy1 - gy0 <= 5 && gy0 - gy1 <= 5)) || fail "holding D moved the player vertically"
 
-# The view: grey wall blocks near the player, black fog far from it, the white sidebar panel
-# with its grey minimap background and the green energy bar.
-read -r walls _ <<<"$(blob 200 200 200 0 0 800 800)"
-[ "$walls" -gt 100 ] || fail "no maze walls visible near the player"
-read -r fog _ <<<"$(blob 0 0 0 0 400 800 800)"
-[ "$fog" -gt $((800 * 400 * 95 / 100)) ] || fail "the lower arena is not fogged ($fog black pixels)"
-read -r panel _ <<<"$(blob 255 255 255 805 0 1000 800)"
-[ "$panel" -gt 10000 ] || fail "sidebar panel missing"
-read -r minimap_walls _ <<<"$(blob 125 125 125 805 5 1000 200)"
-[ "$minimap_walls" -gt 500 ] || fail "minimap shows no walls"
-read -r bar _ <<<"$(blob 0 255 0 805 315 1000 345)"
-[ "$bar" -gt 3000 ] || fail "energy bar missing"
+# Grey wall blocks near the player, black fog far from it, the white sidebar panel with its
+# grey minimap background and the green energy bar.
+need 200 200 200 0 0 800 800 100 "no maze walls visible near the player"
+need 0 0 0 0 400 800 800 $((800 * 400 * 95 / 100)) "the lower arena is not fogged"
+need 255 255 255 805 0 1000 800 10000 "sidebar panel missing"
+need 125 125 125 805 5 1000 200 500 "minimap shows no walls"
+need 0 255 0 805 315 1000 345 3000 "energy bar missing"
 
 "$XWIN" close "$WID"
 wait_game_exit 5

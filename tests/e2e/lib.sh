@@ -4,9 +4,7 @@ set -euo pipefail
 
 GAME=$(realpath "$1")
 XWIN=$(realpath "$2")
-WORK=$(mktemp -d)
-XVFB_PID=
-GAME_PID=
+WORK=$(mktemp -d) XVFB_PID= GAME_PID=
 
 cleanup() {
   [ -n "$GAME_PID" ] && kill -9 "$GAME_PID" 2>/dev/null || true
@@ -21,10 +19,7 @@ start_xvfb() {
   exec 3>"$WORK/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 100); do
-    [ -s "$WORK/display" ] && break
-    sleep 0.05
-  done
+  for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
   [ -s "$WORK/display" ] || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$WORK/display")"
   unset QT_QPA_PLATFORM WAYLAND_DISPLAY
@@ -45,13 +40,10 @@ start_game() {
 
 # Waits up to $1 seconds for the game to exit; sets STATUS and SHUTDOWN_MS.
 wait_game_exit() {
-  local limit=$1 start
+  local start
   start=$(date +%s%N)
-  for _ in $(seq $((limit * 50))); do
-    kill -0 "$GAME_PID" 2>/dev/null || break
-    sleep 0.02
-  done
-  kill -0 "$GAME_PID" 2>/dev/null && fail "the game still runs ${limit}s after being asked to stop"
+  for _ in $(seq $(($1 * 50))); do kill -0 "$GAME_PID" 2>/dev/null || break; sleep 0.02; done
+  kill -0 "$GAME_PID" 2>/dev/null && fail "the game still runs ${1}s after being asked to stop"
   SHUTDOWN_MS=$((($(date +%s%N) - start) / 1000000))
   STATUS=0
   wait "$GAME_PID" || STATUS=$?

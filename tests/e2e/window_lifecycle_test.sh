@@ -1,10 +1,9 @@
-# The real game under Xvfb: its window has the right title and fixed size, the rate log
-# reaches the log file and its side file, and a window-manager close ends it with status 0.
+# The real game under Xvfb: the window's title and fixed size, the rate log in the log file and
+# its side file, and status 0 after a window-manager close, Ctrl-C (SIGINT) and SIGTERM alike.
 source "$(dirname "$0")/lib.sh"
 
 start_xvfb
 start_game
-
 title=$("$XWIN" title "$WID")
 [ "$title" = "Vantorix" ] || fail "window title is '$title'"
 size=$("$XWIN" size "$WID")
@@ -25,21 +24,25 @@ echo "shutdown after close took ${SHUTDOWN_MS} ms"
 
 grep -q -E '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \| DEBUG \| _frame:0_value:[0-9]+\.[0-9]{6}$' "$log" \
   || fail "rate line for the main loop missing or malformed"
-for i in $(seq 0 9); do
-  grep -q "_frame:${i}_value:" "$log" || fail "no rate line for counter $i"
-done
+for i in $(seq 0 9); do grep -q "_frame:${i}_value:" "$log" || fail "no rate line for counter $i"; done
 grep -q '_frame:7_value:0.000000$' "$log" || fail "unused counter 7 should log 0.000000"
-# The main loop runs near 65 ticks per second; a rate of zero means it never ticked.
-main_rate=$(grep -o '_frame:0_value:[0-9.]*' "$log" | tail -n1 | cut -d: -f3)
-awk -v r="$main_rate" 'BEGIN { exit !(r > 10) }' || fail "main loop rate $main_rate"
-render_rate=$(grep -o '_frame:1_value:[0-9.]*' "$log" | tail -n1 | cut -d: -f3)
-awk -v r="$render_rate" 'BEGIN { exit !(r > 10) }' || fail "render loop rate $render_rate"
-echo "logged rates: main $main_rate, render $render_rate"
-
-side="$log.struct"
-[ -f "$side" ] || fail "no side file $side"
-grep -q -E '^[0-9-]{10} [0-9:]{8}\|DEBUG\|[0-9-]{10} [0-9:]{8} \| DEBUG \| _frame:3_value:' "$side" \
-  || fail "side file records malformed"
-[ "$(grep -c '_frame:' "$side")" -eq "$(grep -c '_frame:' "$log")" ] || fail "side file and log disagree"
+# The main (0) and render (1) loops run near 65 ticks per second; zero means one never ticked.
+for i in 0 1; do
+  rate=$(grep -o "_frame:${i}_value:[0-9.]*" "$log" | tail -n1 | cut -d: -f3)
+  awk -v r="$rate" 'BEGIN { exit !(r > 10) }' || fail "loop $i rate $rate"
+  echo "logged rate of counter $i: $rate"
+done
+grep -q -E '^[0-9-]{10} [0-9:]{8}\|DEBUG\|[0-9-]{10} [0-9:]{8} \| DEBUG \| _frame:3_value:' "$log.struct" \
+  || fail "side file missing or its records malformed"
+[ "$(grep -c '_frame:' "$log.struct")" -eq "$(grep -c '_frame:' "$log")" ] || fail "side file and log disagree"
 grep -q '| DEBUG | _frame:0_value:' "$WORK/game.out" || fail "rate lines did not reach the console"
+
+for sig in INT TERM; do
+  start_game
+  sleep 0.5
+  kill -s "$sig" "$GAME_PID"
+  wait_game_exit 5
+  [ "$STATUS" -eq 0 ] || fail "exit status $STATUS after SIG$sig"
+  echo "shutdown after SIG$sig took ${SHUTDOWN_MS} ms"
+done
 echo "PASS"

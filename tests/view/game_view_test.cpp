@@ -1,9 +1,6 @@
-// Pixel checks of the game view's routines on the offscreen frame buffer, each drawn in one
-// batch on the test thread over a white frame.
+// Game view routines, checked on the offscreen frame buffer's pixels over a white frame.
 #include "view/game_view.h"
-
 #include "app/pixel_math.h"
-
 #include "app/game_records.h"
 #include "gfx/graphics.h"
 #include <gtest/gtest.h>
@@ -12,7 +9,6 @@
 #include <utility>
 
 namespace {
-
 constexpr unsigned long kWhite = 0xFFFFFF, kBlack = 0, kRed = 0x0000FF, kGreen = 0x00FF00, kGrey = 0xC8C8C8;
 struct Px { int x, y; unsigned long colour; };
 
@@ -21,10 +17,7 @@ class GameViewTest : public ::testing::Test {
   void SetUp() override { playerdata = PlayerData(), _map = Maps(), bullet = BulletPool(); }
   static void ExpectPixels(const std::function<void()>& draw, std::initializer_list<Px> expected) {
     initgraph(1000, 800);
-    BeginBatchDraw();
-    setbkcolor(kWhite), cleardevice();
-    draw();
-    FlushBatchDraw();
+    BeginBatchDraw(), setbkcolor(kWhite), cleardevice(), draw(), FlushBatchDraw();
     const QImage img = ebf->toImage();
     for (const Px& p : expected) EXPECT_EQ(img.pixel(p.x, p.y), _qc(p.colour).rgb()) << p.x << "," << p.y;
   }
@@ -38,12 +31,10 @@ TEST_F(GameViewTest, MapDrawsWallKindAsGreyBlockOtherWallsAsRedOutlineEmptyCells
                             {275, 225, kWhite}, {375, 325, kWhite}, {400, 2, kRed}});
 }
 
-TEST_F(GameViewTest, PlayersAreDiscsOfRadius15InTheirColour) {
+// Players are discs of radius 15 in their colour; the fog blackens all outside the vision circle.
+TEST_F(GameViewTest, PlayersAreDiscsAndFogCoversAllOutsideTheVisionCircle) {
   ExpectPixels([] { Render_Player(100.7f, 100, kGreen), Render_Player(300, 100, kRed); },
                {{100, 100, kGreen}, {113, 100, kGreen}, {117, 100, kWhite}, {300, 86, kRed}});
-}
-
-TEST_F(GameViewTest, FogBlackensEverythingOutsideTheVisionCircle) {
   ExpectPixels([] { Render_Vision(400, 400, 100); },
                {{400, 400, kWhite}, {495, 400, kWhite}, {505, 400, kBlack}, {950, 100, kBlack}});
   ExpectPixels([] { Render_Vision(400, 400, 0); }, {{400, 400, kBlack}});
@@ -76,5 +67,4 @@ TEST(TruncatePixelTest, TruncatesAndPinsHugeAndNaNValuesOffScreen) {
   const std::pair<double, int> cases[] = {{12.9, 12}, {-12.9, -12}, {1e30, kFarPixel}, {-1e30, -kFarPixel}, {NAN, -kFarPixel}};
   for (const auto& [in, out] : cases) EXPECT_EQ(TruncatePixel(in), out) << in;
 }
-
 }  // namespace
