@@ -62,8 +62,10 @@ void RunCountdown(const CountdownLook& look) {
     if (epn) epn->fillRect(QRect(0, 0, esw, esh), _qc(look.colour));
     settextcolor(kTextBlack);
     const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
-    DrawTexts2(kTextLeft, kFirstLineTop, look.first_line(seconds_left));
-    DrawTexts2(kTextLeft, kScoreLineTop, CountdownScoreText(versus.kills, versus.deaths));
+    // At 30 points the first line runs past the window's edge and would hide the count.
+    const int text_width = esw - kTextLeft - kTextLeft / 10;
+    DrawTextsFitted(kTextLeft, kFirstLineTop, look.first_line(seconds_left), text_width);
+    DrawTextsFitted(kTextLeft, kScoreLineTop, CountdownScoreText(versus.kills, versus.deaths), text_width);
     FlushBatchDraw();
     // The present tasks queued by the flush run on the GUI thread's event processing, which
     // the main loop cannot do while it waits here; doing it after the flush means em is free.

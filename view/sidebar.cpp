@@ -9,9 +9,11 @@
 #include "services/timer_manager.h"
 #include "view/game_view.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -19,6 +21,9 @@
 int64_t _frame = 0;
 
 namespace {
+
+constexpr int kSmallestFittedPixels = 8;  // below this text stops being readable anyway
+constexpr int kSidebarTextWidth = 185;   // from x 810 to a margin before the window's edge
 
 constexpr unsigned long kTextRed = 0x0000FF;
 constexpr unsigned long kPanelWhite = 0xFFFFFF;
@@ -83,6 +88,31 @@ void DrawTexts(int x, int y, const std::string& text) {
   }
 }
 
+void DrawTextsFitted(int x, int y, const std::string& text, int max_width) {
+  if (!epn || !eft) return;
+  const auto widest = [&](const QFont& font) {
+    const QFontMetrics metrics(font);
+    int width = 0;
+    for (const std::string& line : SplitTextLines(text))
+      width = std::max(width, metrics.horizontalAdvance(QString::fromLocal8Bit(line.c_str())));
+    return width;
+  };
+  const QFont original = *eft;
+  QFont fitted = original;
+  const int width = widest(original);
+  if (width > max_width && max_width > 0) {
+    // Width grows about linearly with size: scale once, then step down what rounding left over.
+    int size = std::max(kSmallestFittedPixels, QFontInfo(original).pixelSize() * max_width / width);
+    fitted.setPixelSize(size);
+    while (size > kSmallestFittedPixels && widest(fitted) > max_width) fitted.setPixelSize(--size);
+  }
+  *eft = fitted;
+  epn->setFont(fitted);
+  DrawTexts(x, y, text);
+  *eft = original;
+  epn->setFont(original);
+}
+
 void DrawTexts1(int x, int y, const std::string& text) { DrawTexts(x, y, text); }
 
 void DrawTexts2(int x, int y, const std::string& text) { DrawTexts(x, y, text); }
@@ -119,13 +149,13 @@ void Render_sidebar() {
   UpdateFrameRate();
 
   Roundrectangle(805, 230, 195, 30, 10, kStripGrey);
-  DrawTexts(810, 235, ScoreText(versus.kills, versus.deaths));
+  DrawTextsFitted(810, 235, ScoreText(versus.kills, versus.deaths), kSidebarTextWidth);
 
   Roundrectangle(805, 270, 195, 300, 10, kStatusGrey);
   Roundrectangle(805, 280, 195, 30, 10, kStripGrey);
   const float energy = playerdata.energy;
   const float maxEnergy = playerdata.max_energy;
-  DrawTexts(810, 285, EnergyText(energy, maxEnergy));
+  DrawTextsFitted(810, 285, EnergyText(energy, maxEnergy), kSidebarTextWidth);
   Progress_drawing(805, 315, 195, 30, maxEnergy, energy, kBarBack, kBarFront);
 
   DrawTexts(810, 775, RoleText(playerdata.is_host));

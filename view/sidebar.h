@@ -20,6 +20,11 @@ void DrawTexts(int x, int y, const std::string& text);
 void DrawTexts1(int x, int y, const std::string& text);
 void DrawTexts2(int x, int y, const std::string& text);
 
+// DrawTexts for a fixed layout: when a line is wider than `max_width` pixels in the current
+// font, the same face is scaled down just enough to fit, so a figure at the end of a line is
+// never cut off at the window's edge. The current font is restored afterwards.
+void DrawTextsFitted(int x, int y, const std::string& text, int max_width);
+
 // The lines DrawTexts draws: k separators give k + 1 segments, empty ones included.
 std::vector<std::string> SplitTextLines(const std::string& text);
 
