@@ -2,6 +2,7 @@
 #include "app/game_records.h"
 
 #include <algorithm>
+#include <chrono>
 
 Maps::Maps() {
   for (int row = 0; row < kMapSide; ++row) {
@@ -14,9 +15,67 @@ Maps::Maps() {
   }
 }
 
+namespace {
+
+void PushBounded(std::deque<std::string>& list, std::string command) {
+  if (list.size() >= kMaxQueuedCommands) list.pop_front();
+  list.push_back(std::move(command));
+}
+
+}  // namespace
+
+void Maps::ClearForGood(int index, bool tell_peer) {
+  if (index < 0 || index >= kMapCells) return;
+  std::lock_guard lock(map_mutex);
+  MapCell& cell = cells[index];
+  cell.type = "NULL";
+  cell.is_wall = false;
+  shot_away[index] = true;
+  if (tell_peer && std::find(cells_to_send.begin(), cells_to_send.end(), index) == cells_to_send.end())
+    cells_to_send.push_back(index);
+}
+
+void Maps::ApplyReceived(int index, const std::string& type, bool is_wall) {
+  if (index < 0 || index >= kMapCells) return;
+  std::lock_guard lock(map_mutex);
+  if (is_wall && shot_away[index]) {
+    if (std::find(cells_to_send.begin(), cells_to_send.end(), index) == cells_to_send.end())
+      cells_to_send.push_back(index);
+    return;
+  }
+  MapCell& cell = cells[index];
+  cell.type = type;
+  cell.is_wall = is_wall;
+  if (!is_wall) shot_away[index] = true;  // walls are never built, so an open cell stays open
+}
+
+std::vector<int> Maps::TakeCellsToSend() {
+  std::lock_guard lock(map_mutex);
+  std::vector<int> taken;
+  taken.swap(cells_to_send);
+  return taken;
+}
+
+void Maps::ResetShotAway() {
+  std::lock_guard lock(map_mutex);
+  shot_away.fill(false);
+  cells_to_send.clear();
+}
+
 void Network_transmission::pushOutgoing(std::string command) {
-  std::lock_guard lock(outgoing_mutex);
-  outgoing.push_back(std::move(command));
+  {
+    std::lock_guard lock(outgoing_mutex);
+    PushBounded(outgoing, std::move(command));
+  }
+  send_wake.Ring();
+}
+
+void Network_transmission::pushOutgoing(std::initializer_list<std::string> commands) {
+  {
+    std::lock_guard lock(outgoing_mutex);
+    for (const std::string& command : commands) PushBounded(outgoing, command);
+  }
+  send_wake.Ring();
 }
 
 std::optional<std::string> Network_transmission::popOutgoingBack() {
@@ -34,12 +93,28 @@ size_t Network_transmission::outgoingSize() {
 
 void Network_transmission::pushIncoming(std::string command) {
   std::lock_guard lock(incoming_mutex);
-  incoming.push_back(std::move(command));
+  PushBounded(incoming, std::move(command));
+}
+
+size_t Network_transmission::incomingSize() {
+  std::lock_guard lock(incoming_mutex);
+  return incoming.size();
+}
+
+int64_t SteadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool PeerConnected() {
+  const int64_t heard = network_transmission.peer_heard_us.load();
+  return heard >= 0 && SteadyMicros() - heard < kPeerSilenceMicros;
 }
 
 PlayerData playerdata;
 Maps _map;
 std::mutex map_mutex;
+std::mutex motion_mutex;
 BulletPool bullet;
 Versus versus;
 std::array<std::atomic<int64_t>, 256> frame{};

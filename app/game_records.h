@@ -8,14 +8,24 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "services/wake_signal.h"
 
 inline constexpr int kMapSide = 16;        // cells per row and column
 inline constexpr int kCellSize = 50;       // pixels per cell side
 inline constexpr int kArenaSize = kMapSide * kCellSize;
 inline constexpr int kBulletSlots = 256;
+inline constexpr int kMapCells = kMapSide * kMapSide;
+// Longest either command list grows; past it the oldest entries go. Nothing drains the
+// lists in the local game, and a peer must not be able to grow them without end.
+inline constexpr size_t kMaxQueuedCommands = 1024;
+// How long the peer may stay silent before it counts as gone.
+inline constexpr int64_t kPeerSilenceMicros = 2'000'000;
 
 struct PlayerData {
   std::string peer_ip;
@@ -50,8 +60,23 @@ struct MapCell {
 
 struct Maps {
   Maps();
-  bool map_dirty = true;
-  std::array<MapCell, kMapSide * kMapSide> cells;  // row-major: index = row * 16 + column
+  std::atomic<bool> map_dirty{true};  // the host sends its whole maze on the next send tick
+  std::array<MapCell, kMapCells> cells;  // row-major: index = row * 16 + column
+
+  // A cell shot away on either side stays open for the rest of the match, whatever a late
+  // or reordered maze datagram says. Both guarded by map_mutex.
+  std::array<bool, kMapCells> shot_away{};
+  std::vector<int> cells_to_send;  // cells the peer must hear were shot away
+
+  // Clears the cell for good (bullet thread). `tell_peer` queues it for the peer.
+  void ClearForGood(int index, bool tell_peer);
+  // Applies a cell received from the peer (receive thread). A wall on a cell shot away here
+  // is refused and the cell queued to tell the peer again, which heals a lost report.
+  void ApplyReceived(int index, const std::string& type, bool is_wall);
+  // Takes the queued cells (send thread).
+  std::vector<int> TakeCellsToSend();
+  // Forgets shot-away marks and queued cells, for a new maze.
+  void ResetShotAway();
 };
 
 struct BulletMotion {
@@ -79,23 +104,40 @@ struct Versus {
 };
 
 // Command strings waiting for the peer and received from it. Each list has its own lock,
-// held only around one access.
+// held only around one access; each keeps at most kMaxQueuedCommands.
 struct Network_transmission {
   std::deque<std::string> outgoing;
   std::deque<std::string> incoming;
   std::mutex outgoing_mutex;
   std::mutex incoming_mutex;
+  // Rung when there is something for the send loop to send at once: a queued command,
+  // a cell shot away, a new position from the physics step.
+  WakeSignal send_wake;
+  // Steady-clock time in microseconds of the last coordinates from the peer; -1 before any.
+  // Written by the receive loop, read by the render thread.
+  std::atomic<int64_t> peer_heard_us{-1};
 
   void pushOutgoing(std::string command);
+  // Queues several commands in one step, so the send loop sees all or none of them.
+  void pushOutgoing(std::initializer_list<std::string> commands);
   // Takes the newest queued command, if any.
   std::optional<std::string> popOutgoingBack();
   size_t outgoingSize();
   void pushIncoming(std::string command);
+  size_t incomingSize();
 };
+
+// Steady-clock microseconds, the time base of peer_heard_us.
+int64_t SteadyMicros();
+// Whether coordinates came from the peer within the last kPeerSilenceMicros.
+bool PeerConnected();
 
 extern PlayerData playerdata;
 extern Maps _map;
-extern std::mutex map_mutex;  // guards the `type` text of the maze cells
+extern std::mutex map_mutex;  // guards the `type` text of the maze cells and the shot-away marks
+// Serialises every read-modify-write of the local player's position and velocity (physics
+// step, key acceleration, hit impulse, death and respawn), so none of them undoes another.
+extern std::mutex motion_mutex;
 extern BulletPool bullet;
 extern Versus versus;
 // Tick counters, one per loop (0 main, 1 render, 2 bullets, 3 physics, 4 control, 5 send).

@@ -1,17 +1,19 @@
-// Start-up, main loop and shutdown of the local game (main thread). The main loop also
-// serves Qt's event queue, so window events and present tasks run on this thread.
+// Start-up, main loop and shutdown of the game, local or networked (main thread). The main
+// loop also serves Qt's event queue, so window events and present tasks run on this thread.
 #include "app/game_session.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/game_records.h"
 #include "app/tick_pacing.h"
 #include "core/bullets.h"
@@ -20,6 +22,10 @@
 #include "core/player_movement.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
+#include "match/connection_setup.h"
+#include "match/match_sync.h"
+#include "match/peer_address.h"
+#include "services/background_threads.h"
 #include "services/log_management.h"
 #include "services/timer_manager.h"
 #include "view/game_view.h"
@@ -48,7 +54,63 @@ std::vector<std::thread> StartGameThreads() {
   threads.emplace_back(WhileCalculate);
   threads.emplace_back(Bullet_control);
   threads.emplace_back(up_particle);
+  if (playerdata.online) {
+    threads.emplace_back(Send_thread);
+    threads.emplace_back(Receiving_thread);
+  }
   return threads;
+}
+
+// Fills the match fields of the records and opens the match port; the exit status on
+// failure, or nothing when the match can start. Runs before the window opens.
+std::optional<int> PrepareMatch(LaunchPlan plan) {
+  if (plan.mode == LaunchPlan::Mode::Connect && plan.local_port == 0) {
+    plan.local_port = FirstFreeUdpPort(kFirstConnectPort);
+    if (plan.local_port == 0) {
+      std::fprintf(stderr, "vantorix: no free UDP port from %u up for the match\n", unsigned{kFirstConnectPort});
+      return 1;
+    }
+  }
+  playerdata.online = true;
+  playerdata.local_port = plan.local_port;
+  // Held from here on, so the port shown to the player is the one the match uses. The probe
+  // first keeps the transport's own diagnostics off the console for the common case.
+  if (!isUdpPortAvailable(plan.local_port) || !Initialize_network()) {
+    std::fprintf(stderr, "vantorix: cannot open UDP port %u for the match (in use, or not allowed)\n",
+                 unsigned{plan.local_port});
+    return 1;
+  }
+  if (plan.mode == LaunchPlan::Mode::Connect) {
+    std::printf("Your match port: %u (tell your opponent this port and your address)\n\n", unsigned{plan.local_port});
+    std::fflush(stdout);
+    const auto [ip, port] = OpenNewConsoleInputIPPort();
+    const std::optional<std::string> canonical = CanonicalIPv4(ip);
+    if (!canonical) {
+      _network.stop();
+      return 1;  // the console ended before the opponent's address was in
+    }
+    plan.peer_ip = *canonical;
+    plan.peer_port = static_cast<uint16_t>(port);
+    plan.host = DeriveHost(LocalAddressToward(plan.peer_ip), plan.local_port, plan.peer_ip, plan.peer_port);
+  }
+  playerdata.peer_ip = plan.peer_ip;
+  playerdata.peer_port = plan.peer_port;
+  playerdata.is_host = plan.host;
+  // The host starts top-left, the other side bottom-right; each sees the other there
+  // until the first position report arrives.
+  const float own = plan.host ? 25.0f : 775.0f, other = plan.host ? 775.0f : 25.0f;
+  playerdata.player_x = playerdata.player_y = own;
+  playerdata.enemy_x = playerdata.enemy_y = other;
+  return std::nullopt;
+}
+
+// Ends everything the game started: the loops see the close request at their next tick,
+// the transport stops, and the effect threads are waited for.
+void StopEverything(std::vector<std::thread>& threads) {
+  ecl.store(true);
+  for (std::thread& thread : threads) thread.join();
+  _network.stop();
+  background_threads.JoinAll();
 }
 
 void CreateStartupTimers() {
@@ -63,6 +125,7 @@ void MainTick(CoordinationSystem& coordination) {
   frame[0].fetch_add(1, std::memory_order_relaxed);
   coordination.Status_update();
   coordination.Death_detection();  // a death blocks here for the countdown
+  if (coordination.TakeVictoryRequest()) coordination.win_death();  // and so does a victory
   if (timers.getTime("Frame rate detection") > 1000000) {
     timers.resetTimer("Frame rate detection");
     WriteRateLog();
@@ -82,11 +145,24 @@ void WriteRateLog() {
 }
 
 int RunGame(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("vantorix"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VANTORIX_VERSION));
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const LaunchPlan plan = ParseCommandLine(arguments);
+  if (plan.mode == LaunchPlan::Mode::Exit) {
+    std::fputs(plan.message.c_str(), plan.exit_status == 0 ? stdout : stderr);
+    return plan.exit_status;
+  }
+  ecl.store(false);
+  InstallStopSignals();
+  if (plan.mode != LaunchPlan::Mode::Local) {
+    if (const std::optional<int> failed = PrepareMatch(plan)) return *failed;
+  }
+
   QApplication app(argc, argv);
   QGuiApplication::setQuitOnLastWindowClosed(false);
   srand(static_cast<unsigned>(time(nullptr)));
-  ecl.store(false);
-  InstallStopSignals();
   Initialize_map();
   initgraph(kWindowWidth, kWindowHeight);
 
@@ -105,6 +181,6 @@ int RunGame(int argc, char** argv) {
   }
 
   QCoreApplication::quit();
-  for (std::thread& thread : threads) thread.join();
+  StopEverything(threads);
   return 0;
 }

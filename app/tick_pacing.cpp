@@ -29,3 +29,8 @@ void TickPacer::Pace() const {
   const auto elapsed = std::chrono::steady_clock::now() - start_;
   SleepMicros(TickSleepMicros(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count(), rate_));
 }
+
+void TickPacer::PaceOrWake(WakeSignal& wake) const {
+  const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 / std::max<int32_t>(rate_, 1)));
+  wake.WaitUntil(start_ + period);
+}

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "gfx/graphics.h"
+#include "services/wake_signal.h"
 
 // Whole microseconds left to sleep in a tick of `rate` ticks per second that has run for
 // `elapsed_ns`; 0 when the tick overran. Rates below 1 count as 1.
@@ -22,6 +23,8 @@ class TickPacer {
   explicit TickPacer(const std::atomic<int32_t>& rate_slot);
   // Sleeps for what is left of the tick's period.
   void Pace() const;
+  // Like Pace, but returns as soon as `wake` rings.
+  void PaceOrWake(WakeSignal& wake) const;
   int32_t rate() const { return rate_; }
 
  private:
@@ -39,5 +42,19 @@ void RunFixedRateLoop(const std::atomic<int32_t>& rate_slot, std::atomic<int64_t
     work();
     if (counter != nullptr) counter->fetch_add(1, std::memory_order_relaxed);
     tick.Pace();
+  }
+}
+
+// RunFixedRateLoop for a loop that also has urgent work: a ring of `wake` starts the next
+// tick at once instead of at the end of the period.
+template <class Work>
+void RunWakeableLoop(const std::atomic<int32_t>& rate_slot, std::atomic<int64_t>* counter, WakeSignal& wake,
+                     Work&& work) {
+  for (;;) {
+    TickPacer tick(rate_slot);
+    if (ecl.load()) return;
+    work();
+    if (counter != nullptr) counter->fetch_add(1, std::memory_order_relaxed);
+    tick.PaceOrWake(wake);
   }
 }

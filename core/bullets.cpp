@@ -30,10 +30,9 @@ void DestroyNearestCell(int x, int y) {
   if (gx < 0 || gy < 0) return;
   const int col = gx / kCellSize, row = gy / kCellSize;
   if (col >= kMapSide || row >= kMapSide) return;
-  MapCell& cell = _map.cells[row * kMapSide + col];
-  std::lock_guard lock(map_mutex);
-  cell.type = "NULL";
-  cell.is_wall = false;
+  // The peer hears of it at once, so both mazes lose the same wall.
+  _map.ClearForGood(row * kMapSide + col, true);
+  network_transmission.send_wake.Ring();
 }
 
 void ReportHit() {

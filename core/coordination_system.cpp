@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 
 #include "app/game_records.h"
 #include "core/countdown_screens.h"
@@ -25,10 +26,13 @@ constexpr float kParkedCorner = -1000.0f;  // far outside the arena while a coun
 
 void Respawn(PlayerData& p) {
   const float corner = p.is_host ? 25.0f : 775.0f;
+  std::lock_guard lock(motion_mutex);
   p.player_x = corner;
   p.player_y = corner;
   p.round_over = false;
 }
+
+std::atomic<bool> g_victory_requested{false};
 
 }  // namespace
 
@@ -102,20 +106,30 @@ void CoordinationSystem::Death_detection() {
   // and respawning brings it back.
   if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return;
 
-  p.round_over = true;
-  p.velocity_x = 0;
-  p.velocity_y = 0;
-  p.player_x = kParkedCorner;
-  p.player_y = kParkedCorner;
+  {
+    std::lock_guard lock(motion_mutex);
+    p.round_over = true;
+    p.velocity_x = 0;
+    p.velocity_y = 0;
+    p.player_x = kParkedCorner;
+    p.player_y = kParkedCorner;
+  }
 
-  network_transmission.pushOutgoing(BuildDeathNotice());
-  network_transmission.pushOutgoing(BuildScoreCommand(versus.kills, versus.deaths + 1));
+  // One step, so the send loop takes them newest first: the score, then the notice.
+  network_transmission.pushOutgoing({BuildDeathNotice(), BuildScoreCommand(versus.kills, versus.deaths + 1)});
   versus.deaths += 1;
 
   StartShakeAndFlash();
   death();  // cut short by a close request, after which respawning does no harm
+  // A peer that fell at the same moment asked for a victory screen meanwhile; one
+  // countdown per round is enough, and the scores settle on their own.
+  g_victory_requested.store(false);
   Respawn(p);
 }
+
+void CoordinationSystem::RequestVictory() { g_victory_requested.store(true); }
+
+bool CoordinationSystem::TakeVictoryRequest() { return g_victory_requested.exchange(false); }
 
 void CoordinationSystem::win_death() {
   playerdata.round_over = true;

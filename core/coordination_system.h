@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <utility>
 
@@ -34,8 +35,13 @@ class CoordinationSystem {
   // Main thread, once per tick after Status_update: when the player's centre has left the
   // arena, runs the whole death sequence (notice, score, effects, countdown, respawn).
   void Death_detection();
-  // Receive thread, when the peer reports its own death: victory countdown, then respawn.
+  // Main thread, when the peer has reported its own death: victory countdown, then respawn.
   void win_death();
+  // Any thread: the peer reported its death. The main thread's next tick shows the victory
+  // countdown, so only one countdown ever shows and the receive loop never waits on one.
+  void RequestVictory();
+  // Main thread: whether a victory is due (and clears the request).
+  bool TakeVictoryRequest();
 
   // Unit vector from (x1, y1) toward (x2, y2); straight up and false when they coincide.
   bool CalculateDirectionVector(float x1, float y1, float x2, float y2, float& dx, float& dy);

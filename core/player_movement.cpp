@@ -1,7 +1,10 @@
-// Control and physics loops (control thread, physics thread). Neither locks playerdata: a
-// key step landing between the physics step's read and write-back is lost for that tick.
+// Control and physics loops (control thread, physics thread). Each read-modify-write of the
+// player's position and velocity holds motion_mutex, so a key step, a hit's knock or a
+// respawn landing during a physics step is never undone by its write-back.
 // The control loop also fires while the fire slot is held.
 #include "core/player_movement.h"
+
+#include <mutex>
 
 #include "app/game_records.h"
 #include "app/pixel_math.h"
@@ -14,6 +17,7 @@
 void Detecting_movement() {
   km->UpdateKeyStates();
   PlayerData& p = playerdata;
+  std::lock_guard lock(motion_mutex);
   // Bounded from above only and before the keys act: a knockback to the left keeps its
   // full strength.
   if (p.velocity_y > p.max_speed) p.velocity_y = p.max_speed;
@@ -26,6 +30,7 @@ void Detecting_movement() {
 
 void Physics_step() {
   PlayerData& p = playerdata;
+  std::lock_guard lock(motion_mutex);
   const float x0 = p.player_x, y0 = p.player_y;
   float vx = p.velocity_x, vy = p.velocity_y;
 
@@ -65,4 +70,10 @@ void WhileControl() {
   });
 }
 
-void WhileCalculate() { RunFixedRateLoop(refresh_rate[0], &frame[3], [] { Physics_step(); }); }
+void WhileCalculate() {
+  RunFixedRateLoop(refresh_rate[0], &frame[3], [] {
+    Physics_step();
+    // The new position leaves for the peer right away rather than up to a tick later.
+    network_transmission.send_wake.Ring();
+  });
+}

@@ -1,5 +1,5 @@
 // Spawners of the hit effects and the bleeding threads. Spawners run on the caller's thread
-// (bullet, receive); each bleeding thread is detached and emits drops until its timer runs
+// (bullet, receive); each bleeding thread runs in the background and emits drops until its timer runs
 // out; the update rules run on the particle thread under the store's lock.
 #include "effects/effect_spawners.h"
 
@@ -14,6 +14,7 @@
 #include "app/game_records.h"
 #include "app/tick_pacing.h"
 #include "gfx/graphics.h"
+#include "services/background_threads.h"
 #include "services/timer_manager.h"
 
 std::atomic<bool> g_bleed_running[2]{};
@@ -221,8 +222,8 @@ void RunBleeding(int target, const std::string& name, float duration,
   std::atomic<bool>& running = g_bleed_running[target];
   ParticleManager& store = ParticleManager::GetInstance();
   while (running.load()) {
-    // Detached threads are never joined: once the window is closed, exit is about to
-    // destroy the store and the timer registry, so stop touching them.
+    // Once the window is closed the main thread waits for this thread before it tears
+    // down the store and the timer registry.
     if (ecl.load()) {
       running.store(false);
       return;
@@ -274,14 +275,14 @@ void CoordinationSystem::SpawnBloodSplash(float x, float y, float dirX, float di
 
 void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<float, float>()>& position,
                                      float duration) {
-  // Only two targets have a flag; an empty source would throw on the detached thread and
+  // Only two targets have a flag; an empty source would throw on the bleeding thread and
   // take the whole process down.
   if ((target != 0 && target != 1) || !position) return;
   const std::string name = target == 0 ? "player_bleed" : "enemy_bleed";
   if (!timers.resetTimer(name)) timers.createTimer(name);
   if (g_bleed_running[target].exchange(true)) return;  // the running bleed now lasts longer
   try {
-    std::thread(RunBleeding, target, name, duration, position).detach();
+    background_threads.Start([target, name, duration, position] { RunBleeding(target, name, duration, position); });
   } catch (...) {
     // Back to idle, so that the next hit tries again.
     g_bleed_running[target].store(false);

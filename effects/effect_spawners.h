@@ -1,6 +1,6 @@
 // Particle bursts (muzzle flash, hit dust, blood splash) and bleeding, with the update rules
 // their particles carry. Spawners run on the caller's thread (bullet, receive); drops are
-// emitted by short-lived detached bleeding threads; the rules run on the particle thread.
+// emitted by short-lived background bleeding threads; the rules run on the particle thread.
 #pragma once
 
 #include <atomic>

@@ -1,10 +1,11 @@
-// Window flash and shake. Both run on detached threads started by the death handling or
-// the receive loop; they stop at the close request, since a detached thread can outlive
-// the application's teardown. Window moves are queued to the GUI thread.
+// Window flash and shake. Both run on background threads started by the death handling or
+// the receive loop, at most one of each at a time; they stop at the close request, and the
+// main thread joins them before it returns. Window moves are queued to the GUI thread.
 #include "effects/special_effects.h"
 
 #include "app/tick_pacing.h"
 #include "gfx/graphics.h"
+#include "services/background_threads.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -21,6 +22,24 @@ SpecialEffects* spe = SpecialEffects::getInstance();
 namespace {
 
 constexpr int64_t kFlashStepMicros = 16000;
+
+std::atomic<bool> g_shake_running{false};
+std::atomic<bool> g_flash_running{false};
+
+// Runs `effect` in the background unless one of its kind still runs: a peer reporting
+// hits as fast as it can must not pile up threads.
+template <class Effect>
+void StartOnce(std::atomic<bool>& running, Effect effect) {
+  if (running.exchange(true)) return;
+  try {
+    background_threads.Start([&running, effect] {
+      effect();
+      running.store(false);
+    });
+  } catch (...) {
+    running.store(false);  // no thread could start; the next hit tries again
+  }
+}
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -54,7 +73,7 @@ std::optional<int> FlashOpacityAt(int intensity, double hold, double fade, doubl
 }
 
 void SpecialEffects::windowFlash(int intensity, unsigned long colour, double hold, double fade) {
-  if (!epn) return;  // no frame being drawn: the flash would tint nothing anyone sees
+  if (!BatchOpen()) return;  // no frame being drawn: the flash would tint nothing anyone sees
   QColor tint = _qc(colour);
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
@@ -100,6 +119,6 @@ void SpecialEffects::windowShake(double duration, double interval, int amplitude
 }
 
 void StartShakeAndFlash() {
-  std::thread([] { spe->windowShake(0.2, 0.1, 50); }).detach();
-  std::thread([] { spe->windowFlash(100, 0x0000FF, 0.0, 0.5); }).detach();
+  StartOnce(g_shake_running, [] { spe->windowShake(0.2, 0.1, 50); });
+  StartOnce(g_flash_running, [] { spe->windowFlash(100, 0x0000FF, 0.0, 0.5); });
 }

@@ -1,5 +1,5 @@
 // Window flash and shake for the local player's hits and deaths. Each effect runs on a
-// short detached thread of its own; the flash paints into the frame buffer under em, the
+// short background thread of its own; the flash paints into the frame buffer under em, the
 // shake hands every window move to the GUI thread, which owns the window.
 #pragma once
 
@@ -26,5 +26,6 @@ extern SpecialEffects* spe;
 // Opacity (0..255) of a flash `t` seconds after its start, or nothing once it has ended.
 std::optional<int> FlashOpacityAt(int intensity, double hold, double fade, double t);
 
-// Starts and detaches the game's shake (0.2 s, 0.1 s, 50 px) and red flash (100 %, 0 s, 0.5 s).
+// Starts the game's shake (0.2 s, 0.1 s, 50 px) and red flash (100 %, 0 s, 0.5 s) in the
+// background; a shake or flash still running is not started again.
 void StartShakeAndFlash();

@@ -14,7 +14,7 @@ QWindow* ew = nullptr;
 QBackingStore* eb = nullptr;
 QPixmap* ebf = nullptr;
 QMutex* em = nullptr;
-QPainter* epn = nullptr;
+thread_local QPainter* epn = nullptr;
 QFont* eft = nullptr;
 int esw = 1000;
 int esh = 800;
@@ -33,6 +33,7 @@ namespace {
 // FlushBatchDraw leave alone a lock it never took, and a repeated BeginBatchDraw on
 // the same thread go on without locking em a second time.
 thread_local bool t_ownsBatch = false;
+std::atomic<bool> g_batchOpen{false};
 
 QFont makeFont(const QString& face, int pixelSize) {
   QFont font(face.isEmpty() ? QStringLiteral("sans-serif") : face);
@@ -129,6 +130,7 @@ void BeginBatchDraw() {
   if (!t_ownsBatch) {
     em->lock();
     t_ownsBatch = true;
+    g_batchOpen.store(true);
   }
   if (epn) {
     epn->end();
@@ -147,6 +149,7 @@ void FlushBatchDraw() {
       epn = nullptr;
     }
     t_ownsBatch = false;
+    g_batchOpen.store(false);
     em->unlock();
   }
   if (!ew || !eb) return;
@@ -155,6 +158,8 @@ void FlushBatchDraw() {
   if (!app) return;
   QMetaObject::invokeMethod(app, [] { presentFrame(); }, Qt::QueuedConnection);
 }
+
+bool BatchOpen() { return g_batchOpen.load(); }
 
 void cleardevice() {
   if (epn) {

@@ -24,7 +24,9 @@ extern QWindow* ew;
 extern QBackingStore* eb;
 extern QPixmap* ebf;   // guarded by em
 extern QMutex* em;     // held by the drawing thread for a whole batch
-extern QPainter* epn;  // non-null exactly while a batch is open
+// The calling thread's own painter: non-null exactly while this thread has a batch open.
+// Per thread, so a thread without a batch can never draw through another's painter.
+extern thread_local QPainter* epn;
 extern QFont* eft;
 extern int esw;
 extern int esh;
@@ -52,6 +54,8 @@ void _as(QPainter* p);
 void initgraph(int width, int height);
 void BeginBatchDraw();
 void FlushBatchDraw();
+// Whether some thread has a batch open, i.e. a frame is being drawn right now.
+bool BatchOpen();
 
 void cleardevice();
 void setfillcolor(unsigned long c);

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <iomanip>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "app/tick_pacing.h"
+#include "match/peer_address.h"
 
 std::string _ip = "NULL";
 std::uint16_t _port = 0;
@@ -85,18 +85,7 @@ std::pair<std::string, int> OpenNewConsoleInputIPPort(std::istream& in, std::ost
   return {ip, port};
 }
 
-bool IsValidIP(const std::string& text) {
-  std::istringstream in(text);
-  int parts[4] = {};
-  char separators[3] = {};
-  in >> parts[0] >> separators[0] >> parts[1] >> separators[1] >> parts[2] >> separators[2] >> parts[3];
-  if (in.fail()) return false;
-  for (const char separator : separators)
-    if (separator != '.') return false;
-  for (const int part : parts)
-    if (part < 0 || part > 255) return false;
-  return true;
-}
+bool IsValidIP(const std::string& text) { return CanonicalIPv4(text).has_value(); }
 
 bool isPortAvailable(unsigned short port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

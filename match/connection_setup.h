@@ -40,7 +40,8 @@ struct DialoguePauses {
 std::pair<std::string, int> OpenNewConsoleInputIPPort(std::istream& in = std::cin, std::ostream& out = std::cout,
                                                       DialoguePauses pauses = {});
 
-// Four numbers 0-255 separated by '.', read as formatted input; trailing text is ignored.
+// A plain dotted IPv4 address: four decimal numbers 0-255 and three dots, nothing more, so
+// that what the player typed is an address the transport can send to.
 bool IsValidIP(const std::string& text);
 
 // True when an IPv4 TCP socket binds to 0.0.0.0 at `port`.

@@ -119,10 +119,10 @@ bool DualProtocolP2P::startUDP(unsigned short port) {
   const int one = 1;
   const sockaddr_in address = AnyAddress(port);
   const char* failed = nullptr;
+  // No SO_REUSEADDR: on UDP it would let a second process bind the same port and take
+  // half of this one's datagrams.
   if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0)
     failed = "UDP setsockopt broadcast";
-  else if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
-    failed = "UDP setsockopt reuse";
   else if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     failed = "UDP bind";
   if (failed != nullptr) {

@@ -71,6 +71,13 @@ bool NetworkManager::getMessage(NetworkMessage& out) {
   return true;
 }
 
+size_t NetworkManager::takeMessages(std::deque<NetworkMessage>& out) {
+  out.clear();
+  std::lock_guard lock(queueMutex);
+  out.swap(messageQueue);
+  return out.size();
+}
+
 bool NetworkManager::waitMessage(NetworkMessage& out, int timeoutMs) {
   std::unique_lock lock(queueMutex);
   const auto ready = [this] { return !messageQueue.empty() || !running.load(); };

@@ -35,6 +35,8 @@ class NetworkManager {
 
   // Takes the oldest message without waiting; false (and `out` untouched) when none.
   bool getMessage(NetworkMessage& out);
+  // Takes every queued message in arrival order, without waiting; the number taken.
+  size_t takeMessages(std::deque<NetworkMessage>& out);
   // Takes the oldest message, waiting up to `timeoutMs` (forever when negative, not at all
   // when 0). False on time-out and whenever the manager is stopped, queued messages or not.
   bool waitMessage(NetworkMessage& out, int timeoutMs);

@@ -131,6 +131,8 @@ std::string EnergyText(float energy, float max_energy) {
          (low ? "Attenuation" : "Normal");
 }
 
+std::string OpponentText(bool connected) { return connected ? "Opponent: connected" : "Opponent: waiting"; }
+
 std::string RoleText(bool is_host) { return "identity:" + std::to_string(is_host ? 1 : 0); }
 
 void Render_sidebar() {
@@ -157,6 +159,7 @@ void Render_sidebar() {
   const float maxEnergy = playerdata.max_energy;
   DrawTextsFitted(810, 285, EnergyText(energy, maxEnergy), kSidebarTextWidth);
   Progress_drawing(805, 315, 195, 30, maxEnergy, energy, kBarBack, kBarFront);
+  if (playerdata.online) DrawTextsFitted(810, 355, OpponentText(PeerConnected()), kSidebarTextWidth);
 
   DrawTexts(810, 775, RoleText(playerdata.is_host));
 }

@@ -33,3 +33,5 @@ std::string FrameText(int64_t rate);
 std::string ScoreText(int32_t kills, int32_t deaths);
 std::string EnergyText(float energy, float max_energy);
 std::string RoleText(bool is_host);
+// The networked match's line about the peer: whether its positions are coming in.
+std::string OpponentText(bool connected);

@@ -14,7 +14,7 @@ TEST(NetworkTransmission, NewestCommandGoesFirstAndConcurrentUseLosesNothing) {
   EXPECT_EQ(lists.popOutgoingBack(), "second");
   EXPECT_EQ(lists.popOutgoingBack(), "first");
   EXPECT_EQ(lists.outgoingSize(), 0u);
-  constexpr int kThreads = 4, kEach = 2000, kAll = kThreads * kEach;
+  constexpr int kThreads = 4, kEach = 250, kAll = kThreads * kEach;  // all fit under the cap
   std::vector<std::thread> producers;
   for (int t = 0; t < kThreads; ++t)
     producers.emplace_back([&, t] {
@@ -28,6 +28,15 @@ TEST(NetworkTransmission, NewestCommandGoesFirstAndConcurrentUseLosesNothing) {
   for (auto& p : producers) p.join();
   consumer.join();
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kAll);  // each command exactly once
+}
+
+TEST(NetworkTransmission, ListsKeepTheNewestCommandsUpToTheirCap) {
+  Network_transmission lists;
+  for (size_t i = 0; i <= kMaxQueuedCommands; ++i) lists.pushOutgoing(std::to_string(i)), lists.pushIncoming("x");
+  EXPECT_EQ(lists.outgoingSize(), kMaxQueuedCommands);
+  EXPECT_EQ(lists.incomingSize(), kMaxQueuedCommands);
+  EXPECT_EQ(lists.popOutgoingBack(), std::to_string(kMaxQueuedCommands));
+  EXPECT_EQ(lists.outgoing.front(), "1");  // the oldest went
 }
 
 TEST(TimeScale, FollowsTheRatesAndSurvivesAZeroRate) {

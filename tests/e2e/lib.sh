@@ -1,14 +1,20 @@
 # Shared steps of the end-to-end tests: a private Xvfb display, the real game binary started
-# in a scratch directory, and bounded waits. Sourced by the *_test.sh scripts.
+# in a scratch directory, and bounded waits; the *_as functions do the same for several named
+# instances at once, each with its own display. Sourced by the *_test.sh scripts.
 set -euo pipefail
 
 GAME=$(realpath "$1")
 XWIN=$(realpath "$2")
 WORK=$(mktemp -d) XVFB_PID= GAME_PID=
+# Per instance name: Xvfb pid, display, game pid, window id, exit status.
+declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=()
 
 cleanup() {
+  local name
   [ -n "$GAME_PID" ] && kill -9 "$GAME_PID" 2>/dev/null || true
+  for name in "${!PID_OF[@]}"; do [ -n "${PID_OF[$name]}" ] && kill -9 "${PID_OF[$name]}" 2>/dev/null || true; done
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  for name in "${!XVFB_OF[@]}"; do kill "${XVFB_OF[$name]}" 2>/dev/null || true; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -48,4 +54,57 @@ wait_game_exit() {
   STATUS=0
   wait "$GAME_PID" || STATUS=$?
   GAME_PID=
+}
+
+# Runs a command on instance $1's display.
+on() { DISPLAY="${DISPLAY_OF[$1]}" "${@:2}"; }
+
+# Starts a private Xvfb for instance $1; sets DISPLAY_OF[$1].
+start_xvfb_as() {
+  local file="$WORK/$1.display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$file" >"$WORK/$1.xvfb.log" 2>&1 &
+  XVFB_OF[$1]=$!
+  for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.05; done
+  [ -s "$file" ] || fail "Xvfb for $1 did not start"
+  DISPLAY_OF[$1]=":$(head -n1 "$file")"
+  unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+}
+
+# Starts the game for instance $1 with the options after it, in the scratch directory
+# $WORK/$1 on its display, without waiting for the window.
+start_game_as() {
+  local name=$1
+  shift
+  mkdir -p "$WORK/$name"
+  (cd "$WORK/$name" && DISPLAY="${DISPLAY_OF[$name]}" exec "$GAME" "$@") >"$WORK/$name.out" 2>"$WORK/$name.err" &
+  PID_OF[$name]=$!
+  WID_OF[$name]=
+}
+
+# Waits up to $2 seconds for instance $1's window; sets WID_OF[$1]. Returns 1, with
+# STATUS_OF[$1] set, when the game exited first.
+wait_window_as() {
+  local wid deadline=$((SECONDS + $2 + 1))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    if ! kill -0 "${PID_OF[$1]}" 2>/dev/null; then
+      STATUS_OF[$1]=0
+      wait "${PID_OF[$1]}" || STATUS_OF[$1]=$?
+      PID_OF[$1]=
+      return 1
+    fi
+    wid=$(on "$1" "$XWIN" find Vantorix 300) && { WID_OF[$1]=$wid; return 0; }
+  done
+  fail "no window titled Vantorix appeared for $1 within $2 s"
+}
+
+# Waits up to $2 seconds for instance $1 to exit; sets STATUS_OF[$1] and SHUTDOWN_MS.
+wait_exit_as() {
+  local start pid=${PID_OF[$1]}
+  start=$(date +%s%N)
+  for _ in $(seq $(($2 * 50))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+  kill -0 "$pid" 2>/dev/null && fail "$1 still runs ${2}s after being asked to stop"
+  SHUTDOWN_MS=$((($(date +%s%N) - start) / 1000000))
+  STATUS_OF[$1]=0
+  wait "$pid" || STATUS_OF[$1]=$?
+  PID_OF[$1]=
 }

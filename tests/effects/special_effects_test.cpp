@@ -37,11 +37,17 @@ TEST(WindowFlashTest, OpacityHoldsThenFadesLinearlyAndEnds) {
 
 TEST(WindowFlashTest, PaintsOnlyWhenStartedDuringAFrameAndStopsAtTheCloseRequest) {
   initgraph(1000, 800);
-  spe->windowFlash(100, RGB(255, 0, 0), 0.05, 0.05);  // no painter: nothing happens
+  spe->windowFlash(100, RGB(255, 0, 0), 0.05, 0.05);  // no frame being drawn: nothing happens
   EXPECT_EQ(BufferPixel(), qRgb(0, 0, 0));
-  QPainter drawing;  // stands for an open batch at the start, without holding em
-  epn = &drawing;
-  std::thread flash([] { spe->windowFlash(100, RGB(255, 0, 0), 60.0, 0.0); });
+  BeginBatchDraw();  // a frame is being drawn when the flash starts; it paints once the frame is done
+  std::atomic<bool> started{false};
+  std::thread flash([&started] {
+    started = true;
+    spe->windowFlash(100, RGB(255, 0, 0), 60.0, 0.0);
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // for the flash to look at the frame
+  FlushBatchDraw();
   for (int i = 0; i < 5000 && BufferPixel() != qRgb(255, 0, 0); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const QRgb tinted = BufferPixel();
   ecl = true;
@@ -49,7 +55,7 @@ TEST(WindowFlashTest, PaintsOnlyWhenStartedDuringAFrameAndStopsAtTheCloseRequest
   ebf->fill(Qt::black);  // a step after the close request would tint this again
   em->unlock();
   flash.join();
-  ecl = false, epn = nullptr;
+  ecl = false;
   EXPECT_EQ(std::make_pair(tinted, BufferPixel()), std::make_pair(qRgb(255, 0, 0), qRgb(0, 0, 0)));
 }
 

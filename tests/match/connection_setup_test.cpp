@@ -12,10 +12,11 @@
 
 namespace {
 
-TEST(IsValidIPTest, AcceptsFourDottedNumbersUpTo255AndIgnoresWhatFollows) {
-  for (const char* text : {"192.168.0.1", "0.0.0.0", "255.255.255.255", "+1.2.3.4", "192.168.1.1abc", "1.2.3.4.5"})
+TEST(IsValidIPTest, AcceptsOnlyFourPlainDottedNumbersUpTo255) {
+  for (const char* text : {"192.168.0.1", "0.0.0.0", "255.255.255.255", "010.0.0.1"})
     EXPECT_TRUE(IsValidIP(text)) << text;
-  for (const char* text : {"", "1.2.3", "1.2.3.256", "256.1.1.1", "-1.2.3.4", "1x2x3.4", "1.2.3.99999999999"})
+  for (const char* text : {"", "1.2.3", "1.2.3.256", "256.1.1.1", "-1.2.3.4", "1x2x3.4", "1.2.3.99999999999",
+                           "+1.2.3.4", "192.168.1.1abc", "1.2.3.4.5", " 1.2.3.4", "1..2.3", "1.2.3.4 "})
     EXPECT_FALSE(IsValidIP(text)) << text;
 }
 

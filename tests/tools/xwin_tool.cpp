@@ -1,5 +1,6 @@
 // X helper for the end-to-end tests under Xvfb: finds a top-level window by title, reports its title and size,
-// closes it as a window manager does (WM_DELETE_WINDOW), saves it as a PPM screenshot, and locates a colour in it.
+// closes it as a window manager does (WM_DELETE_WINDOW), saves it (or a region of it) as a PPM screenshot, and locates
+// a colour in it.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <algorithm>
@@ -41,16 +42,20 @@ Window FindByTitle(Display* dpy, Window parent, const std::string& title) {
   return found;
 }
 
-// The window's pixels as 0xRRGGBB, row by row, on a 24-bit TrueColor display; empty on failure.
-std::vector<unsigned long> Pixels(Display* dpy, Window w, int& width, int& height) {
+// The pixels of the window's region [x0, x1) x [y0, y1) (clipped to the window) as 0xRRGGBB, row by row, on a 24-bit
+// TrueColor display; empty on failure.
+std::vector<unsigned long> Pixels(Display* dpy, Window w, int& width, int& height, int x0 = 0, int y0 = 0,
+                                  int x1 = 1 << 20, int y1 = 1 << 20) {
   XWindowAttributes a{};
-  XImage* img =
-      XGetWindowAttributes(dpy, w, &a) ? XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap) : nullptr;
+  if (!XGetWindowAttributes(dpy, w, &a)) return {};
+  x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, a.width), y1 = std::min(y1, a.height);
+  if (x1 <= x0 || y1 <= y0) return {};
+  XImage* img = XGetImage(dpy, w, x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap);
   std::vector<unsigned long> pixels;
-  for (int y = 0; img && y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x) pixels.push_back(XGetPixel(img, x, y) & 0xFFFFFF);
+  for (int y = 0; img && y < y1 - y0; ++y)
+    for (int x = 0; x < x1 - x0; ++x) pixels.push_back(XGetPixel(img, x, y) & 0xFFFFFF);
   if (img) XDestroyImage(img);
-  width = a.width, height = a.height;
+  width = x1 - x0, height = y1 - y0;
   return pixels;
 }
 
@@ -83,9 +88,11 @@ int Blob(const std::vector<unsigned long>& pixels, int width, int height, char**
 int main(int argc, char** argv) {
   const std::string cmd = argc >= 3 ? argv[1] : "";
   const bool anyArgs = cmd == "title" || cmd == "size" || cmd == "close";
-  if (argc != (cmd == "find" || cmd == "shot" ? 4 : cmd == "blob" ? 10 : anyArgs ? argc : -1)) {
+  const int wantArgs =
+      cmd == "find" || cmd == "shot" ? 4 : cmd == "crop" ? 8 : cmd == "blob" ? 10 : anyArgs ? argc : -1;
+  if (argc != wantArgs) {
     std::fprintf(stderr, "usage: xwin_tool find TITLE TIMEOUT_MS | title WID | size WID | close WID |\n"
-                         "       shot WID FILE.ppm | blob WID R G B X0 Y0 X1 Y1\n");
+                         "       shot WID FILE.ppm | crop WID X0 Y0 X1 Y1 FILE.ppm | blob WID R G B X0 Y0 X1 Y1\n");
     return 2;
   }
   Display* dpy = XOpenDisplay(nullptr);
@@ -105,6 +112,11 @@ int main(int argc, char** argv) {
   }
   const Window w = std::strtoul(argv[2], nullptr, 0);
   int width = 0, height = 0;
+  if (cmd == "crop") {  // only the region: cheap enough to poll
+    const std::vector<unsigned long> pixels = Pixels(dpy, w, width, height, std::atoi(argv[3]), std::atoi(argv[4]),
+                                                     std::atoi(argv[5]), std::atoi(argv[6]));
+    return pixels.empty() ? 1 : Screenshot(pixels, width, height, argv[7]);
+  }
   if (cmd == "shot" || cmd == "blob") {
     const std::vector<unsigned long> pixels = Pixels(dpy, w, width, height);
     if (pixels.empty()) return 1;

@@ -14,7 +14,7 @@ struct Px { int x, y; unsigned long colour; };
 
 class GameViewTest : public ::testing::Test {
  protected:
-  void SetUp() override { playerdata = PlayerData(), _map = Maps(), bullet = BulletPool(); }
+  void SetUp() override { playerdata = PlayerData(), _map.cells = Maps().cells, bullet = BulletPool(); }
   static void ExpectPixels(const std::function<void()>& draw, std::initializer_list<Px> expected) {
     initgraph(1000, 800);
     BeginBatchDraw(), setbkcolor(kWhite), cleardevice(), draw(), FlushBatchDraw();

@@ -1,0 +1,48 @@
+// The networked match: the send loop (send thread) reports this side's position, the host's
+// maze, the cells shot away and the queued game events to the peer; the receive loop
+// (receive thread) applies what the peer sends to the game records, where the peer is the
+// enemy. Both loops run until the close request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "match/command_string.h"
+#include "transport/network_manager.h"
+
+inline constexpr int kKnockPixelsPerTick = 20;
+// The host sends its whole maze, and both sides their score, this often: a lost datagram
+// heals within one period.
+inline constexpr int64_t kResyncMicros = 2'000'000;
+inline constexpr char kMapSyncTimer[] = "map synchronize";
+
+// Tick rates of the two loops: 65 sends a second, one receive pass every 4 ms.
+extern std::atomic<int32_t> send_rate;
+extern std::atomic<int32_t> receive_rate;
+
+// Starts the transport on this side's match port when online; true when it runs.
+bool Initialize_network();
+// Loop bodies of the send and receive threads; both return at once when not online.
+void Send_thread();
+void Receiving_thread();
+
+// All 256 maze cells, back to back.
+void Send_Map();
+// This side's position, as one unit.
+void Send_coordinates();
+// Applies one parsed command from the peer; true for coordinates and maze cells (handled),
+// false for everything else. Throws, like the parser, on a value it cannot use: a non-number,
+// a non-finite number, or an integer out of range; the caller drops such a command.
+bool Process_command(ParsedCommand command);
+
+// One tick of each loop, without the pacing.
+void Send_tick();
+void Receive_tick();
+
+// Whether a datagram comes from the peer: its address and its port.
+bool FromPeer(const NetworkMessage& message);
+// Parses and applies one datagram's text; an unhandled command is kept in `incoming`,
+// a malformed one dropped.
+void Apply_datagram(const std::string& data);

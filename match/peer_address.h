@@ -1,0 +1,31 @@
+// Reading and checking the peer's address and port as players type them, and the choices
+// that both sides of a direct match must make alike. Pure functions apart from the socket
+// probes; called on the main thread before a match starts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+// The canonical dotted form of a plain IPv4 address: four decimal numbers 0-255 of one to
+// three digits, separated by single dots, nothing else ("010.0.0.1" gives "10.0.0.1").
+std::optional<std::string> CanonicalIPv4(const std::string& text);
+// A port number 1-65535 written in plain decimal digits.
+std::optional<uint16_t> ParsePort(const std::string& text);
+// "IP:PORT" with the parts above.
+std::optional<std::pair<std::string, uint16_t>> ParsePeer(const std::string& text);
+
+// Which side hosts, decided the same way on both machines without them talking: the side
+// whose (address, port) is the lower one. Both sides see the same two endpoints, each
+// from its own end, so exactly one of them hosts.
+bool DeriveHost(const std::string& local_ip, uint16_t local_port, const std::string& peer_ip, uint16_t peer_port);
+
+// The local address this machine sends from toward `peer_ip` (no datagram leaves); empty
+// when there is no route.
+std::string LocalAddressToward(const std::string& peer_ip);
+
+// True when a UDP socket binds to 0.0.0.0 at `port`.
+bool isUdpPortAvailable(uint16_t port);
+// First port from `first` up that a UDP socket can bind; 0 for none.
+uint16_t FirstFreeUdpPort(uint16_t first);
