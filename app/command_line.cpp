@@ -39,9 +39,11 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
                                    "Show this side's match port, then ask for the opponent's address and port.");
   parser.addOptions({port, peer, host, connect});
 
-  // Without an application object the parser cannot know the program's name.
-  const std::string usage =
-      parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vantorix")).toStdString();
+  // The parser names the program after argv[0], or not at all before the application object
+  // exists; the usage line always says what players type.
+  QString text = parser.helpText();
+  text = QStringLiteral("Usage: vantorix [options]") + text.mid(text.indexOf(QLatin1Char(QChar::LineFeed)));
+  const std::string usage = text.toStdString();
   const auto bad = [&usage](const std::string& problem) { return Exit(2, "vantorix: " + problem + "\n" + usage); };
 
   if (!parser.parse(arguments)) return bad(parser.errorText().toStdString());

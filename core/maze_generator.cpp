@@ -65,7 +65,11 @@ void generateMaze(bool (&grid)[16][16], unsigned seed) {
 void Initialize_map() {
   bool grid[16][16];
   generateMaze(grid);
+  StoreMaze(grid);
+}
 
+void StoreMaze(const bool (&grid)[16][16]) {
+  _map.ResetShotAway();
   std::lock_guard lock(map_mutex);
   for (int r = 0; r < kMapSide; ++r) {
     for (int c = 0; c < kMapSide; ++c) {

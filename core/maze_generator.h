@@ -15,3 +15,5 @@ void generateMaze(bool (&grid)[16][16], unsigned seed);
 // Generates a maze and stores it in _map: position, index, wall flag and the "wall"/"NULL"
 // kind of every cell. The kinds are written under map_mutex.
 void Initialize_map();
+// Stores `grid` in _map the same way, as a new maze (nothing shot away yet).
+void StoreMaze(const bool (&grid)[16][16]);

@@ -121,8 +121,13 @@ bool DualProtocolP2P::startUDP(unsigned short port) {
   const char* failed = nullptr;
   // No SO_REUSEADDR: on UDP it would let a second process bind the same port and take
   // half of this one's datagrams.
+  // Room for a burst (a whole maze is 256 datagrams) while the receive thread is slow to
+  // run; the kernel caps it at what the system allows.
+  const int buffer = 1 << 20;
   if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0)
     failed = "UDP setsockopt broadcast";
+  else if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0)
+    failed = "UDP setsockopt receive buffer";
   else if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     failed = "UDP bind";
   if (failed != nullptr) {

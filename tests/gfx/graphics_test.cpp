@@ -121,3 +121,23 @@ TEST_F(GraphicsTest, FlushPresentsFrameToOpenWindowAndSkipsAClosedOne) {
   ew->show();  // keep the window usable for later cases in the same process
 }
 }  // namespace
+
+namespace {
+// A thread without a batch (a countdown starting while the render thread draws) must not
+// reach the other thread's painter: its state changes and clear wait for the frame buffer.
+TEST_F(GraphicsTest, AThreadWithoutABatchNeverDrawsThroughAnotherThreadsPainter) {
+  std::atomic<bool> clearing{false};
+  BeginBatchDraw();
+  std::thread other([&clearing] {
+    clearing = true;
+    setbkmode(1), setbkcolor(0x00FF00), cleardevice();
+  });
+  while (!clearing) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // for the clear to be under way
+  setfillcolor(0x0000FF), fillrectangle(0, 0, 10, 10);
+  FlushBatchDraw();
+  other.join();
+  EXPECT_EQ(count(0x00FF00), kW * kH);  // the clear came after the whole frame, not inside it
+  ebm = 2;
+}
+}  // namespace
