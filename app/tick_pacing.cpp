@@ -31,6 +31,8 @@ void TickPacer::Pace() const {
 }
 
 void TickPacer::PaceOrWake(WakeSignal& wake) const {
-  const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 / std::max<int32_t>(rate_, 1)));
+  // A quarter of a period of slack: a loop woken at its own rate by another loop follows that
+  // loop's rings instead of ticking once more just before each of them.
+  const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1.25e9 / std::max<int32_t>(rate_, 1)));
   wake.WaitUntil(start_ + period);
 }

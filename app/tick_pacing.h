@@ -23,7 +23,8 @@ class TickPacer {
   explicit TickPacer(const std::atomic<int32_t>& rate_slot);
   // Sleeps for what is left of the tick's period.
   void Pace() const;
-  // Like Pace, but returns as soon as `wake` rings.
+  // Like Pace, but returns as soon as `wake` rings; without a ring it waits a quarter of a
+  // period longer than Pace would.
   void PaceOrWake(WakeSignal& wake) const;
   int32_t rate() const { return rate_; }
 
@@ -45,8 +46,8 @@ void RunFixedRateLoop(const std::atomic<int32_t>& rate_slot, std::atomic<int64_t
   }
 }
 
-// RunFixedRateLoop for a loop that also has urgent work: a ring of `wake` starts the next
-// tick at once instead of at the end of the period.
+// RunFixedRateLoop for a loop driven by another loop's rings (and by urgent work): a ring
+// of `wake` starts the next tick at once; without rings it ticks at 4/5 of the rate.
 template <class Work>
 void RunWakeableLoop(const std::atomic<int32_t>& rate_slot, std::atomic<int64_t>* counter, WakeSignal& wake,
                      Work&& work) {

@@ -1,9 +1,14 @@
-// Processor use of the whole game standing idle: the real binary runs for ten seconds on
-// the X display given in DISPLAY (scripts/run-bench provides one with Xvfb), then is stopped
-// with SIGTERM; its user + system time comes from wait4's resource usage.
+// Processor use of the whole game standing idle, alone and as both sides of a match on
+// loopback: the real binary runs for ten seconds on the X display given in DISPLAY
+// (scripts/run-bench provides one with Xvfb; both match windows share it), then is stopped
+// with SIGTERM; its user + system time comes from wait4's resource usage. The benchmark
+// thread forks and waits for the game processes; the match talks only to 127.0.0.1.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +16,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "match/peer_address.h"
 
 namespace {
 
@@ -45,6 +54,89 @@ void BM_GameIdleCpu(benchmark::State& state) {
 }
 
 BENCHMARK(BM_GameIdleCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A UDP port that binds on 127.0.0.1 and on the wildcard address (as the game binds it),
+// other than `other`; 0 when none was found in a few tries.
+uint16_t FreeUdpPort(uint16_t other) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+      port = ntohs(address.sin_port);
+    close(fd);
+    if (port != 0 && port != other && isUdpPortAvailable(port)) return port;
+  }
+  return 0;
+}
+
+pid_t StartGame(const std::filesystem::path& work, std::vector<std::string> arguments) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(work.c_str()) != 0) _exit(127);
+  freopen("/dev/null", "w", stdout);
+  std::vector<char*> argv{const_cast<char*>(VANTORIX_BINARY)};
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  execv(VANTORIX_BINARY, argv.data());
+  _exit(127);
+}
+
+// Waits for a game stopped with SIGTERM, killing it when it is still there after ten
+// seconds; false when it did not exit with status 0.
+bool ReapGame(pid_t pid, rusage& usage) {
+  int status = 0;
+  for (int waited_ms = 0; waited_ms < 10000; waited_ms += 10) {
+    if (wait4(pid, &status, WNOHANG, &usage) == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  wait4(pid, &status, 0, &usage);
+  return false;
+}
+
+void BM_MatchCpu(benchmark::State& state) {
+  const double run_seconds = 10.0;
+  const std::filesystem::path host_dir = std::filesystem::temp_directory_path() / "vantorix-bench-host";
+  const std::filesystem::path guest_dir = std::filesystem::temp_directory_path() / "vantorix-bench-guest";
+  std::filesystem::create_directories(host_dir);
+  std::filesystem::create_directories(guest_dir);
+  for (auto _ : state) {
+    const uint16_t a = FreeUdpPort(0), b = FreeUdpPort(a);
+    if (a == 0 || b == 0) {
+      state.SkipWithError("no free loopback UDP ports");
+      break;
+    }
+    const std::string port_a = std::to_string(a), port_b = std::to_string(b);
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t host = StartGame(host_dir, {"--port", port_a, "--peer", "127.0.0.1:" + port_b, "--host"});
+    const pid_t guest = host > 0 ? StartGame(guest_dir, {"--port", port_b, "--peer", "127.0.0.1:" + port_a}) : -1;
+    std::this_thread::sleep_until(started + std::chrono::duration<double>(run_seconds));
+    if (host > 0) kill(host, SIGTERM);
+    if (guest > 0) kill(guest, SIGTERM);
+    const double ran = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    rusage host_usage{}, guest_usage{};
+    const bool host_ok = host > 0 && ReapGame(host, host_usage);
+    const bool guest_ok = guest > 0 && ReapGame(guest, guest_usage);
+    if (!host_ok || !guest_ok) {
+      state.SkipWithError("a match side did not run and exit cleanly (is DISPLAY set?)");
+      break;
+    }
+    const double host_cpu = Seconds(host_usage.ru_utime) + Seconds(host_usage.ru_stime);
+    const double guest_cpu = Seconds(guest_usage.ru_utime) + Seconds(guest_usage.ru_stime);
+    state.counters["host_cpu_s"] = host_cpu;
+    state.counters["guest_cpu_s"] = guest_cpu;
+    state.counters["host_cpu_percent_of_one_core"] = 100.0 * host_cpu / ran;
+    state.counters["guest_cpu_percent_of_one_core"] = 100.0 * guest_cpu / ran;
+  }
+}
+
+BENCHMARK(BM_MatchCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

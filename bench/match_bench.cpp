@@ -1,0 +1,447 @@
+// The networked match on loopback, between this process and one forked child (the match
+// code lives in process-wide records, so each side needs a process of its own): the time
+// from a hit on the shooter's side to the knock showing in the victim's position reports,
+// and the time a joining guest takes to hold the host's maze. Each process runs the match's
+// send and receive loops (the victim also its physics loop) on threads started after the
+// fork; the benchmark thread watches the records. Only 127.0.0.1 is ever sent to.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/game_records.h"
+#include "app/tick_pacing.h"
+#include "core/maze_generator.h"
+#include "core/player_movement.h"
+#include "gfx/graphics.h"
+#include "match/command_string.h"
+#include "match/match_sync.h"
+#include "match/peer_address.h"
+#include "services/background_threads.h"
+#include "transport/network_manager.h"
+
+namespace {
+
+constexpr char kLoopback[] = "127.0.0.1";
+
+// Threads of this process; a fork is only safe while this is 1.
+int ThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  return -1;
+}
+
+// A UDP port that binds on 127.0.0.1 and on the wildcard address (as the transport binds),
+// other than `other`; 0 when none was found in a few tries.
+uint16_t FreeUdpPort(uint16_t other) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+      port = ntohs(address.sin_port);
+    close(fd);
+    if (port != 0 && port != other && isUdpPortAvailable(port)) return port;
+  }
+  return 0;
+}
+
+// A forked side; its stop request is the closing of the pipe it reads.
+struct Child {
+  pid_t pid = -1;
+  int stop_fd = -1;
+};
+
+// Forks; the child runs `side(stop_fd)` and exits with its result, never returning here.
+template <class Side>
+Child ForkSide(Side side) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[1]);
+    std::fflush(nullptr);
+    _exit(side(fds[0]));
+  }
+  close(fds[0]);
+  if (pid < 0) {
+    close(fds[1]);
+    return {};
+  }
+  return Child{pid, fds[1]};
+}
+
+// In the child: true when the parent asked to stop (or died) within `max_ms`.
+bool WaitForStop(int fd, int max_ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, max_ms) != 0;
+}
+
+// Asks the child to stop and waits for it, killing it after `grace_ms`; its exit status,
+// or -1 when it had to be killed or was never there.
+int StopChild(Child& child) {
+  constexpr int grace_ms = 5000;
+  if (child.stop_fd >= 0) close(child.stop_fd);
+  child.stop_fd = -1;
+  if (child.pid <= 0) return -1;
+  int status = 0;
+  for (int waited = 0; waited < grace_ms; waited += 10) {
+    if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
+      child.pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    SleepMicros(10000);
+  }
+  kill(child.pid, SIGKILL);
+  waitpid(child.pid, &status, 0);
+  child.pid = -1;
+  return -1;
+}
+
+// Fills the online records of one side and forgets what an earlier run left in them.
+void SetUpSide(uint16_t local_port, uint16_t peer_port, bool host) {
+  ecl.store(false);
+  playerdata.online = true;
+  playerdata.local_port = local_port;
+  playerdata.peer_ip = kLoopback;
+  playerdata.peer_port = peer_port;
+  playerdata.is_host = host;
+  playerdata.round_over = false;
+  playerdata.velocity_x = playerdata.velocity_y = 0;
+  network_transmission.peer_heard_us.store(-1);
+  while (network_transmission.popOutgoingBack()) {
+  }
+  _map.ResetShotAway();
+  std::deque<NetworkMessage> stale;
+  _network.takeMessages(stale);
+}
+
+void StoreMaze(const bool (&grid)[16][16]) {
+  std::lock_guard lock(map_mutex);
+  for (int i = 0; i < kMapCells; ++i) {
+    _map.cells[i].is_wall = grid[i / kMapSide][i % kMapSide];
+    _map.cells[i].type = _map.cells[i].is_wall ? "wall" : "NULL";
+  }
+}
+
+// The match loops of this process, stopped the way the game stops them.
+class MatchLoops {
+ public:
+  void Start(bool physics) {
+    threads_.emplace_back(Send_thread);
+    threads_.emplace_back(Receiving_thread);
+    if (physics) threads_.emplace_back(WhileCalculate);
+  }
+  void Stop() {
+    ecl.store(true);
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    _network.stop();
+    background_threads.JoinAll();
+  }
+  ~MatchLoops() {
+    if (!threads_.empty()) Stop();
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+double Percentile(std::vector<double> sorted, double q) {
+  if (sorted.empty()) return 0;
+  std::sort(sorted.begin(), sorted.end());
+  return sorted[static_cast<size_t>(std::lround(q * static_cast<double>(sorted.size() - 1)))];
+}
+
+// ---- Hit to knock ----
+
+constexpr int kHits = 200;
+constexpr int kHitGapMs = 500;       // lets the last knock's speed fall to under a fifth
+constexpr int kKnockWaitMs = 1000;   // longer than this counts the hit as lost
+constexpr int kVictimMaxMs = (kHits * (kHitGapMs + kKnockWaitMs)) + 20000;
+constexpr float kShooterX = 385, kShooterY = 385;  // centre (400, 400)
+constexpr float kVictimX = 385, kVictimY = 235;    // centre (400, 250)
+// A knock changes the displacement per report by about 20 px; friction by about 5 % of
+// the speed, a report skipped by the receive loop by at most the (small) speed.
+constexpr float kKnockMinPx = 10, kKnockMaxPx = 32;
+
+// Shared between the two processes: the hit the shooter is on and, per hit, when the
+// victim's velocity took the knock (steady-clock microseconds, the same clock in both).
+struct KnockLog {
+  std::atomic<int32_t> hit{-1};
+  std::atomic<int64_t> knocked_us[kHits];
+};
+
+// Victim: the physics loop moves the player, the receive loop applies the knock. The
+// benchmark thread only notes when the velocity jumps, for the breakdown.
+int RunVictim(int stop_fd, uint16_t local_port, uint16_t peer_port, KnockLog* log) {
+  SetUpSide(local_port, peer_port, false);
+  playerdata.player_x = kVictimX, playerdata.player_y = kVictimY;
+  playerdata.enemy_x = kShooterX, playerdata.enemy_y = kShooterY;
+  if (!Initialize_network()) return 2;
+  MatchLoops loops;
+  loops.Start(true);
+  float vx = 0, vy = 0;
+  const int64_t end = SteadyMicros() + int64_t{kVictimMaxMs} * 1000;
+  while (SteadyMicros() < end) {
+    pollfd p{stop_fd, POLLIN, 0};
+    if (poll(&p, 1, 0) != 0) break;
+    float nvx, nvy;
+    {
+      std::lock_guard lock(motion_mutex);
+      nvx = playerdata.velocity_x, nvy = playerdata.velocity_y;
+    }
+    if (std::hypot(nvx - vx, nvy - vy) > kKnockMinPx) {
+      const int hit = log->hit.load();
+      if (hit >= 0 && hit < kHits) log->knocked_us[hit].store(SteadyMicros());
+    }
+    vx = nvx, vy = nvy;
+    SleepMicros(100);
+  }
+  loops.Stop();
+  return 0;
+}
+
+struct Report {
+  int64_t heard_us;
+  float x, y;
+};
+
+// The newest position report the receive loop applied; x and y are written before the
+// time stamp, so a stamp that stays put around the read vouches for the pair.
+Report NewestReport() {
+  for (;;) {
+    const int64_t before = network_transmission.peer_heard_us.load();
+    const float x = playerdata.enemy_x, y = playerdata.enemy_y;
+    if (network_transmission.peer_heard_us.load() == before) return {before, x, y};
+  }
+}
+
+void BM_HitToKnockLatency(benchmark::State& state) {
+  for (auto _ : state) {
+    if (ThreadCount() != 1) {
+      state.SkipWithError("threads already run; cannot fork safely");
+      break;
+    }
+    const uint16_t shooter_port = FreeUdpPort(0);
+    const uint16_t victim_port = FreeUdpPort(shooter_port);
+    if (shooter_port == 0 || victim_port == 0) {
+      state.SkipWithError("no free loopback UDP ports");
+      break;
+    }
+    void* shared = mmap(nullptr, sizeof(KnockLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
+      state.SkipWithError("mmap failed");
+      break;
+    }
+    KnockLog* log = new (shared) KnockLog;
+    for (auto& t : log->knocked_us) t.store(-1);
+    bool open[16][16] = {};
+    StoreMaze(open);  // nothing blocks the knocks on either side
+
+    Child victim = ForkSide([&](int fd) { return RunVictim(fd, victim_port, shooter_port, log); });
+    if (victim.pid <= 0) {
+      munmap(shared, sizeof(KnockLog));
+      state.SkipWithError("fork failed");
+      break;
+    }
+    SetUpSide(shooter_port, victim_port, false);
+    playerdata.player_x = kShooterX, playerdata.player_y = kShooterY;
+    std::vector<double> total_ms, there_ms, back_ms, knock_px;
+    int lost = 0;
+    const char* error = nullptr;
+    {
+      MatchLoops loops;
+      if (!Initialize_network()) {
+        error = "the shooter's transport did not start";
+      } else {
+        loops.Start(false);
+        const int64_t deadline = SteadyMicros() + 5'000'000;
+        while (network_transmission.peer_heard_us.load() < 0 && SteadyMicros() < deadline) SleepMicros(1000);
+        if (network_transmission.peer_heard_us.load() < 0) error = "the victim never reported its position";
+      }
+      for (int hit = 0; error == nullptr && hit < kHits; ++hit) {
+        // Follow the reports through the gap, so the last displacement is known at the hit.
+        Report last = NewestReport();
+        float dx = 0, dy = 0;
+        const auto follow = [&](int64_t until_us, bool after_hit, int64_t t0) {
+          while (SteadyMicros() < until_us) {
+            const Report now = NewestReport();
+            if (now.heard_us != last.heard_us) {
+              const float ndx = now.x - last.x, ndy = now.y - last.y;
+              const float jump = std::hypot(ndx - dx, ndy - dy);
+              dx = ndx, dy = ndy;
+              last = now;
+              if (after_hit && jump > kKnockMinPx && jump < kKnockMaxPx) {
+                const int64_t t1 = SteadyMicros();
+                total_ms.push_back((t1 - t0) / 1000.0);
+                knock_px.push_back(jump);
+                const int64_t knocked = log->knocked_us[hit].load();
+                if (knocked >= t0 && knocked <= t1) {
+                  there_ms.push_back((knocked - t0) / 1000.0);
+                  back_ms.push_back((t1 - knocked) / 1000.0);
+                }
+                return true;
+              }
+            }
+            SleepMicros(100);
+          }
+          return false;
+        };
+        follow(SteadyMicros() + int64_t{kHitGapMs} * 1000, false, 0);
+        log->hit.store(hit);
+        const int64_t t0 = SteadyMicros();
+        network_transmission.pushOutgoing(BuildAttackNotification());
+        if (!follow(t0 + int64_t{kKnockWaitMs} * 1000, true, t0)) ++lost;
+      }
+      loops.Stop();
+    }
+    const int victim_status = StopChild(victim);
+    munmap(shared, sizeof(KnockLog));
+    playerdata.online = false;
+    if (error != nullptr) {
+      state.SkipWithError(error);
+      break;
+    }
+    if (victim_status != 0) {
+      state.SkipWithError("the victim process did not end cleanly");
+      break;
+    }
+    state.counters["samples"] = static_cast<double>(total_ms.size());
+    state.counters["lost"] = lost;
+    state.counters["p50_ms"] = Percentile(total_ms, 0.50);
+    state.counters["p90_ms"] = Percentile(total_ms, 0.90);
+    state.counters["p99_ms"] = Percentile(total_ms, 0.99);
+    state.counters["max_ms"] = total_ms.empty() ? 0 : *std::max_element(total_ms.begin(), total_ms.end());
+    // Breakdown: hit to the victim's velocity changing, and from there to the report here.
+    state.counters["to_victim_p50_ms"] = Percentile(there_ms, 0.50);
+    state.counters["to_victim_p99_ms"] = Percentile(there_ms, 0.99);
+    state.counters["back_p50_ms"] = Percentile(back_ms, 0.50);
+    state.counters["back_p99_ms"] = Percentile(back_ms, 0.99);
+    state.counters["knock_px_p50"] = Percentile(knock_px, 0.50);
+  }
+}
+
+// ---- Maze sync ----
+
+constexpr int kSyncTrials = 8;
+// The head start varies over one send period from trial to trial: with a fixed one the two
+// sides' loops met in the same phase every time and the trials were copies of each other.
+constexpr int kHostHeadStartMs = 300;
+constexpr int kSendPeriodUs = 1'000'000 / 65;
+constexpr int kSyncWaitMs = 6000;  // three resend periods
+constexpr unsigned kHostSeed = 20240601;
+
+bool SameMaze(const bool (&grid)[16][16]) {
+  std::lock_guard lock(map_mutex);
+  for (int i = 0; i < kMapCells; ++i)
+    if (_map.cells[i].is_wall != grid[i / kMapSide][i % kMapSide]) return false;
+  return true;
+}
+
+int RunHost(int stop_fd, uint16_t local_port, uint16_t peer_port, const bool (&grid)[16][16]) {
+  SetUpSide(local_port, peer_port, true);
+  StoreMaze(grid);
+  _map.map_dirty.store(true);
+  if (!Initialize_network()) return 2;
+  MatchLoops loops;
+  loops.Start(false);
+  WaitForStop(stop_fd, kHostHeadStartMs + 20 + kSyncWaitMs + 5000);
+  loops.Stop();
+  return 0;
+}
+
+void BM_MazeSyncTime(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<double> sync_ms;
+    const char* error = nullptr;
+    for (int trial = 0; trial < kSyncTrials && error == nullptr; ++trial) {
+      if (ThreadCount() != 1) {
+        error = "threads already run; cannot fork safely";
+        break;
+      }
+      const uint16_t host_port = FreeUdpPort(0);
+      const uint16_t guest_port = FreeUdpPort(host_port);
+      if (host_port == 0 || guest_port == 0) {
+        error = "no free loopback UDP ports";
+        break;
+      }
+      bool host_grid[16][16], guest_grid[16][16];
+      generateMaze(host_grid, kHostSeed + trial);
+      for (unsigned seed = kHostSeed + 1000 + trial;; ++seed) {
+        generateMaze(guest_grid, seed);
+        if (std::memcmp(guest_grid, host_grid, sizeof host_grid) != 0) break;
+      }
+      Child host = ForkSide([&](int fd) { return RunHost(fd, host_port, guest_port, host_grid); });
+      if (host.pid <= 0) {
+        error = "fork failed";
+        break;
+      }
+      SleepMicros(int64_t{kHostHeadStartMs} * 1000 + int64_t{kSendPeriodUs} * trial / kSyncTrials);
+      SetUpSide(guest_port, host_port, false);
+      StoreMaze(guest_grid);
+      bool synced = false;
+      {
+        MatchLoops loops;
+        const int64_t t0 = SteadyMicros();
+        if (!Initialize_network()) {
+          error = "the guest's transport did not start";
+        } else {
+          loops.Start(false);
+          const int64_t deadline = t0 + int64_t{kSyncWaitMs} * 1000;
+          while (!(synced = SameMaze(host_grid)) && SteadyMicros() < deadline) SleepMicros(200);
+          const int64_t t1 = SteadyMicros();
+          if (synced) sync_ms.push_back((t1 - t0) / 1000.0);
+        }
+        loops.Stop();
+      }
+      const int host_status = StopChild(host);
+      playerdata.online = false;
+      if (error == nullptr && !synced) error = "the guest's maze never matched the host's";
+      if (error == nullptr && host_status != 0) error = "the host process did not end cleanly";
+    }
+    if (error != nullptr) {
+      state.SkipWithError(error);
+      break;
+    }
+    double sum = 0;
+    for (double v : sync_ms) sum += v;
+    state.counters["trials"] = static_cast<double>(sync_ms.size());
+    state.counters["mean_ms"] = sum / static_cast<double>(sync_ms.size());
+    state.counters["max_ms"] = *std::max_element(sync_ms.begin(), sync_ms.end());
+    state.counters["min_ms"] = *std::min_element(sync_ms.begin(), sync_ms.end());
+  }
+}
+
+BENCHMARK(BM_HitToKnockLatency)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MazeSyncTime)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
