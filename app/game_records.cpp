@@ -44,7 +44,9 @@ void Maps::ApplyReceived(int index, const std::string& type, bool is_wall) {
     return;
   }
   MapCell& cell = cells[index];
-  cell.type = type;
+  // Only the two kinds the maze knows, and never "wall" on an open cell: the view draws
+  // the kind, and a block that lets players through would lie to them.
+  cell.type = is_wall && type == "wall" ? "wall" : "NULL";
   cell.is_wall = is_wall;
   if (!is_wall) shot_away[index] = true;  // walls are never built, so an open cell stays open
 }

@@ -1,0 +1,110 @@
+// Peer address checks: the dotted-quad and port readers, the host choice both sides must
+// agree on, and the UDP port probes against ports held on 127.0.0.1. Test thread only.
+#include "match/peer_address.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Peer = std::pair<std::string, uint16_t>;
+
+TEST(PeerAddressTest, CanonicalIPv4AcceptsPlainDottedQuadsAndDropsLeadingZeros) {
+  const std::pair<std::string, std::string> accepted[] = {{"192.168.1.20", "192.168.1.20"}, {"0.0.0.0", "0.0.0.0"},
+      {"255.255.255.255", "255.255.255.255"}, {"010.000.001.099", "10.0.1.99"}, {"127.0.0.01", "127.0.0.1"}};
+  for (const auto& [text, canonical] : accepted) EXPECT_EQ(CanonicalIPv4(text), canonical) << text;
+  const std::string refused[] = {"", "1.2.3", "1.2.3.4.5", "1.2.3.4.", ".1.2.3", "1..3.4", "1.2.3.256",
+      "256.0.0.1", "1.2.3.0001", "1.2.3.0256", "+1.2.3.4", "1.2.3.-4", "1.2.3.4abc", " 1.2.3.4", "1.2.3.4 ",
+      "1. 2.3.4", "1.2.3.4\n", "0x1.2.3.4", "1,2,3,4", "1.2.3.99999999999", std::string("1.2.3.4\0", 8)};
+  for (const std::string& text : refused) EXPECT_EQ(CanonicalIPv4(text), std::nullopt) << text;
+}
+
+TEST(PeerAddressTest, PortsAreOneTo65535InPlainDigitsAndPeersNeedBothParts) {
+  EXPECT_EQ(std::make_tuple(ParsePort("1"), ParsePort("65535"), ParsePort("080")),
+            std::make_tuple(std::optional<uint16_t>(1), std::optional<uint16_t>(65535), std::optional<uint16_t>(80)));
+  for (const char* text : {"", "0", "00000", "65536", "99999", "123456", "4294967377", "12a", "+80", "-1", " 80",
+                           "80 ", "1e3", "0x50"})
+    EXPECT_EQ(ParsePort(text), std::nullopt) << text;
+  EXPECT_EQ(ParsePeer("010.0.0.1:65535"), Peer("10.0.0.1", 65535));
+  EXPECT_EQ(ParsePeer("127.0.0.1:1"), Peer("127.0.0.1", 1));
+  for (const char* text : {"1.2.3.4", "1.2.3.4:", ":80", "1.2.3.4:0", "1.2.3.4:65536", "1.2.3.4:12a",
+                           "1.2.3.4abc:5", "+1.2.3.4:5", "1.2.3.4:5:6", "1.2.3.4::5", "1.2.3.4: 5", "[1.2.3.4]:5",
+                           "localhost:80", "1.2.3:4:5"})
+    EXPECT_EQ(ParsePeer(text), std::nullopt) << text;
+}
+
+TEST(PeerAddressTest, DeriveHostMakesExactlyOneSideHostFromEachSidesView) {
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<uint32_t> address;
+  std::uniform_int_distribution<int> port(1, 65535);
+  const auto dotted = [](uint32_t a) {
+    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) + "." +
+           std::to_string(a & 255);
+  };
+  std::vector<std::pair<Peer, Peer>> pairs = {
+      {{"127.0.0.1", 47000}, {"127.0.0.1", 47001}}, {{"127.0.0.1", 255}, {"127.0.0.1", 256}},
+      {{"10.0.0.1", 47000}, {"9.0.0.1", 47000}}, {{"200.0.0.1", 5}, {"100.0.0.1", 5}},
+      {{"1.0.0.0", 80}, {"0.0.0.1", 80}}, {{"10.0.0.2", 1}, {"10.0.0.1", 65535}}};
+  for (int i = 0; i < 2000; ++i) {
+    // Thirds with the same address, the same port, and neither.
+    const uint32_t a = address(random);
+    const uint32_t b = i % 3 == 0 ? a : address(random);
+    const uint16_t p = static_cast<uint16_t>(port(random));
+    const uint16_t q = i % 3 == 1 ? p : static_cast<uint16_t>(port(random));
+    if (a != b || p != q) pairs.push_back({{dotted(a), p}, {dotted(b), q}});
+  }
+  for (const auto& [a, b] : pairs)
+    EXPECT_NE(DeriveHost(a.first, a.second, b.first, b.second), DeriveHost(b.first, b.second, a.first, a.second))
+        << a.first << ":" << a.second << " and " << b.first << ":" << b.second;
+}
+
+// A UDP socket bound to 127.0.0.1:`port` (0 picks one) for as long as it lives.
+struct HeldPort {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  uint16_t port = 0;
+  explicit HeldPort(uint16_t wanted) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(wanted);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+  }
+  ~HeldPort() { close(fd); }
+};
+
+TEST(PeerAddressTest, PortProbesSeeHeldPortsAndTheSearchSkipsThemAndStopsAtTheTop) {
+  // Two neighbouring held ports, so a search that skips only one would show.
+  std::unique_ptr<HeldPort> low, high;
+  for (int attempt = 0; attempt < 50 && !(high && high->port != 0); ++attempt) {
+    low = std::make_unique<HeldPort>(0);
+    ASSERT_NE(low->port, 0);
+    high = std::make_unique<HeldPort>(static_cast<uint16_t>(low->port + 1));
+  }
+  ASSERT_NE(high->port, 0) << "no two neighbouring free ports";
+  const uint16_t held = low->port;
+  EXPECT_FALSE(isUdpPortAvailable(held));
+  EXPECT_FALSE(isUdpPortAvailable(held + 1));
+  const uint16_t found = FirstFreeUdpPort(held);
+  EXPECT_GT(found, held + 1);
+  EXPECT_TRUE(isUdpPortAvailable(found));
+  low.reset();
+  EXPECT_TRUE(isUdpPortAvailable(held));
+  EXPECT_EQ(FirstFreeUdpPort(held), held);
+
+  // 65535 held here or by someone else: nothing above it to try.
+  const HeldPort top(65535);
+  EXPECT_EQ(FirstFreeUdpPort(65535), 0);
+}
+
+}  // namespace
