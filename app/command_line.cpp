@@ -27,7 +27,8 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
       "A direct match over UDP: both players start the game with each other's address,\n"
       "  vantorix --port 47000 --peer 192.168.1.20:47001 --host   (one side, the host)\n"
       "  vantorix --port 47001 --peer 192.168.1.10:47000          (the other side)\n"
-      "or both start 'vantorix --connect' and type in what the other one's screen says.");
+      "or both start 'vantorix --connect' and type in what the other one's screen says,\n"
+      "or, on one LAN, both start 'vantorix --lan' and click \"Vantorix - Start Game\".");
   // Qt's own help option also offers Qt's options, which the game does not take.
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, "Show this help.");
   parser.addOption(help);
@@ -37,7 +38,9 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption host(QStringLiteral("host"), "This side hosts (sends the maze); with --peer.");
   const QCommandLineOption connect(QStringLiteral("connect"),
                                    "Show this side's match port, then ask for the opponent's address and port.");
-  parser.addOptions({port, peer, host, connect});
+  const QCommandLineOption lan(QStringLiteral("lan"),
+                               "Start screen: find an opponent on the LAN, or wait for one, with no typing.");
+  parser.addOptions({port, peer, host, connect, lan});
 
   // The parser names the program after argv[0], or not at all before the application object
   // exists; the usage line always says what players type.
@@ -61,6 +64,12 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
     if (!number) return bad("--port takes a number from 1 to 65535, not '" + text + "'");
     plan.local_port = *number;
   }
+  if (parser.isSet(lan)) {
+    if (parser.isSet(peer) || parser.isSet(host) || parser.isSet(connect))
+      return bad("--lan finds the opponent by itself; leave out --peer, --host and --connect");
+    plan.mode = LaunchPlan::Mode::Lan;
+    return plan;
+  }
   if (parser.isSet(connect)) {
     if (parser.isSet(peer)) return bad("--connect asks for the opponent; leave out --peer");
     if (parser.isSet(host)) return bad("--connect decides the host by itself; leave out --host");
@@ -79,6 +88,6 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
     return plan;
   }
   if (parser.isSet(host)) return bad("--host goes with --peer");
-  if (parser.isSet(port)) return bad("--port goes with --peer or --connect");
+  if (parser.isSet(port)) return bad("--port goes with --peer, --connect or --lan");
   return plan;
 }

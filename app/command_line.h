@@ -9,7 +9,7 @@
 #include <string>
 
 struct LaunchPlan {
-  enum class Mode { Local, Direct, Connect, Exit };
+  enum class Mode { Local, Direct, Connect, Lan, Exit };
   Mode mode = Mode::Local;
   uint16_t local_port = 0;  // 0 with --connect alone: the first free port from 47000
   std::string peer_ip;      // canonical dotted form

@@ -15,6 +15,7 @@
 
 #include "app/command_line.h"
 #include "app/game_records.h"
+#include "app/lan_lobby.h"
 #include "app/tick_pacing.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
@@ -156,7 +157,7 @@ int RunGame(int argc, char** argv) {
   }
   ecl.store(false);
   InstallStopSignals();
-  if (plan.mode != LaunchPlan::Mode::Local) {
+  if (plan.mode == LaunchPlan::Mode::Direct || plan.mode == LaunchPlan::Mode::Connect) {
     if (const std::optional<int> failed = PrepareMatch(plan)) return *failed;
   }
 
@@ -165,6 +166,21 @@ int RunGame(int argc, char** argv) {
   srand(static_cast<unsigned>(time(nullptr)));
   Initialize_map();
   initgraph(kWindowWidth, kWindowHeight);
+  if (plan.mode == LaunchPlan::Mode::Lan) {
+    UdpPortReservation match_port(plan.local_port != 0 ? plan.local_port : kFirstConnectPort);
+    if (match_port.port() == 0 || (plan.local_port != 0 && match_port.port() != plan.local_port)) {
+      std::fprintf(stderr, "vantorix: cannot open UDP port %u for the match (in use, or not allowed)\n",
+                   unsigned{plan.local_port != 0 ? plan.local_port : kFirstConnectPort});
+      return 1;
+    }
+    const std::optional<LaunchPlan> paired = RunLanLobby(match_port.port());
+    if (!paired) {
+      background_threads.JoinAll();
+      return 0;  // the window was closed in the lobby
+    }
+    match_port.Release();
+    if (const std::optional<int> failed = PrepareMatch(*paired)) return *failed;
+  }
 
   std::vector<std::thread> threads = StartGameThreads();
   CreateStartupTimers();

@@ -28,7 +28,8 @@ constexpr int kFireSlot = 1;
 void recordKey(QEvent* event, bool down) {
   auto* key = dynamic_cast<QKeyEvent*>(event);
   if (!key) return;
-  const int k = key->key();
+  // Esc has no slot of its own among Qt's key codes; it takes ASCII's.
+  const int k = key->key() == Qt::Key_Escape ? kEscapeSlot : key->key();
   if (k < 1 || k > 255) return;
   ekr[k].store(down);
   eks[k].store(down);

@@ -7,6 +7,9 @@
 
 class QEvent;
 
+// Key-table slot of the Esc key.
+inline constexpr int kEscapeSlot = 27;
+
 // Records input and lets every event through; no meta-object needed.
 class InputEventFilter : public QObject {
  public:

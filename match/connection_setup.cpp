@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <deque>
+#include <iterator>
 #include <iomanip>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,6 +19,7 @@ std::string _ip = "NULL";
 std::uint16_t _port = 0;
 std::vector<unsigned char> _data;
 std::mutex _roomMutex;
+std::mutex _roomDataMutex;
 std::atomic<bool> SearchRooms_ending{false};
 
 namespace {
@@ -122,9 +125,42 @@ void thread1s(std::string& /*text*/, std::vector<RoomInfo>& rooms, UdpRoomManage
   rooms = std::move(found);
 }
 
+namespace {
+std::deque<std::vector<unsigned char>> g_roomMessages;  // under _roomDataMutex
+}  // namespace
+
 void JoinedCallback(const std::string& ip, unsigned short port) {
+  std::lock_guard lock(_roomDataMutex);
   _ip = ip;
   _port = port;
 }
 
-void MsgCallback(const std::vector<unsigned char>& bytes) { _data.insert(_data.end(), bytes.begin(), bytes.end()); }
+void MsgCallback(const std::vector<unsigned char>& bytes) {
+  std::lock_guard lock(_roomDataMutex);
+  // Anyone in the room can send; neither list may grow without end.
+  if (_data.size() + bytes.size() <= kMaxRoomData) _data.insert(_data.end(), bytes.begin(), bytes.end());
+  if (g_roomMessages.size() >= kMaxRoomMessages) g_roomMessages.pop_front();
+  g_roomMessages.push_back(bytes);
+}
+
+std::optional<RoomInfo> RoomPeer() {
+  std::lock_guard lock(_roomDataMutex);
+  if (_ip == "NULL") return std::nullopt;
+  return RoomInfo{_ip, _port};
+}
+
+std::vector<std::vector<unsigned char>> TakeRoomMessages() {
+  std::lock_guard lock(_roomDataMutex);
+  std::vector<std::vector<unsigned char>> taken(std::make_move_iterator(g_roomMessages.begin()),
+                                                std::make_move_iterator(g_roomMessages.end()));
+  g_roomMessages.clear();
+  return taken;
+}
+
+void ResetRoomData() {
+  std::lock_guard lock(_roomDataMutex);
+  _ip = "NULL";
+  _port = 0;
+  _data.clear();
+  g_roomMessages.clear();
+}

@@ -9,17 +9,21 @@
 #include <cstdint>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "transport/udp_room_manager.h"
 
-// Filled by the room callbacks on the receive thread without a lock: read them under your
-// own lock or after the room manager has stopped.
+// Filled by the room callbacks on the room manager's receive thread, under _roomDataMutex;
+// read them under it too, or through RoomPeer and TakeRoomMessages.
 extern std::string _ip;                   // address of the last player that joined, "NULL" before
 extern std::uint16_t _port;               // its port
-extern std::vector<unsigned char> _data;  // every payload received, in arrival order, never cleared
+extern std::vector<unsigned char> _data;  // every payload received, run together, at most kMaxRoomData bytes
+extern std::mutex _roomDataMutex;
+inline constexpr size_t kMaxRoomData = 64 * 1024;
+inline constexpr size_t kMaxRoomMessages = 64;
 // Held by thread1s for a whole search; set while one is in progress.
 extern std::mutex _roomMutex;
 extern std::atomic<bool> SearchRooms_ending;
@@ -57,4 +61,13 @@ std::vector<std::string> getLocalIPAddresses();
 void thread1s(std::string& text, std::vector<RoomInfo>& rooms, UdpRoomManager& manager);
 
 void JoinedCallback(const std::string& ip, unsigned short port);
+// Also keeps each payload as a message of its own (the newest kMaxRoomMessages), since a
+// message's bounds are lost once payloads run together in _data.
 void MsgCallback(const std::vector<unsigned char>& bytes);
+
+// The last joined player's address and port, or nothing before one joined.
+std::optional<RoomInfo> RoomPeer();
+// The payloads received since the last call, one per datagram, oldest first.
+std::vector<std::vector<unsigned char>> TakeRoomMessages();
+// Forgets the joined player and every payload, before a new room.
+void ResetRoomData();

@@ -2,6 +2,8 @@
 #include "match/peer_address.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,16 +97,59 @@ std::string LocalAddressToward(const std::string& peer_ip) {
   return result;
 }
 
-bool isUdpPortAvailable(uint16_t port) {
+std::string LanAddresses() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return "";
+  std::string addresses;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if ((entry->ifa_flags & IFF_LOOPBACK) != 0 || (entry->ifa_flags & IFF_UP) == 0) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr) continue;
+    if (!addresses.empty()) addresses += ", ";
+    addresses += text;
+  }
+  freeifaddrs(list);
+  return addresses;
+}
+
+namespace {
+
+// A UDP socket bound to 0.0.0.0:port, or -1.
+int BindUdp(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
   close(fd);
-  return bound;
+  return -1;
+}
+
+}  // namespace
+
+bool isUdpPortAvailable(uint16_t port) {
+  const int fd = BindUdp(port);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+UdpPortReservation::UdpPortReservation(uint16_t first) {
+  for (unsigned int port = first == 0 ? 1 : first; port <= 65535 && fd_ < 0; ++port) {
+    fd_ = BindUdp(static_cast<uint16_t>(port));
+    if (fd_ >= 0) port_ = static_cast<uint16_t>(port);
+  }
+}
+
+UdpPortReservation::~UdpPortReservation() { Release(); }
+
+void UdpPortReservation::Release() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
 }
 
 uint16_t FirstFreeUdpPort(uint16_t first) {

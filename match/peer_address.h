@@ -25,7 +25,27 @@ bool DeriveHost(const std::string& local_ip, uint16_t local_port, const std::str
 // when there is no route.
 std::string LocalAddressToward(const std::string& peer_ip);
 
+// This machine's IPv4 addresses other than loopback, comma-separated; empty when it has none.
+std::string LanAddresses();
+
 // True when a UDP socket binds to 0.0.0.0 at `port`.
 bool isUdpPortAvailable(uint16_t port);
 // First port from `first` up that a UDP socket can bind; 0 for none.
 uint16_t FirstFreeUdpPort(uint16_t first);
+
+// Holds the first free UDP port from `first` up with a bound socket, so that another game
+// on this machine probing meanwhile picks a different one; Release hands it over to the
+// match just before the match binds it. Port 0 when none could be had.
+class UdpPortReservation {
+ public:
+  explicit UdpPortReservation(uint16_t first);
+  ~UdpPortReservation();
+  UdpPortReservation(const UdpPortReservation&) = delete;
+  UdpPortReservation& operator=(const UdpPortReservation&) = delete;
+  uint16_t port() const { return port_; }
+  void Release();
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};

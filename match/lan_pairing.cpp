@@ -1,0 +1,191 @@
+// LAN pairing on its own background thread; the main thread starts, cancels and reads it.
+// The room callbacks (room manager's thread) fill the room data that the worker polls.
+#include "match/lan_pairing.h"
+
+#include <utility>
+
+#include "app/tick_pacing.h"
+#include "match/connection_setup.h"
+
+namespace {
+
+constexpr char kPortPrefix[] = "PORT{";
+
+}  // namespace
+
+std::vector<unsigned char> BuildPortMessage(uint16_t port) {
+  const std::string text = kPortPrefix + std::to_string(port) + "}";
+  return {text.begin(), text.end()};
+}
+
+std::optional<uint16_t> ParsePortMessage(const std::vector<unsigned char>& bytes) {
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t prefix = sizeof kPortPrefix - 1;
+  if (text.size() < prefix + 2 || text.compare(0, prefix, kPortPrefix) != 0 || text.back() != '}') return std::nullopt;
+  const std::string digits = text.substr(prefix, text.size() - prefix - 1);
+  if (digits.empty() || digits.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+void RoomLeavingTask(UdpRoomManager& rooms) {
+  const std::vector<unsigned char> leave{kRoomLeaveByte};
+  for (int i = 0; i < 5; ++i) {
+    rooms.SendData(leave);
+    SleepMicros(20000);
+  }
+  rooms.Shutdown();
+}
+
+LanPairing::LanPairing(UdpRoomManager& rooms, uint16_t match_port, PairingTimings timings)
+    : rooms_(rooms), match_port_(match_port), timings_(timings) {}
+
+LanPairing::~LanPairing() {
+  Cancel();
+  if (worker_.joinable()) worker_.join();
+}
+
+void LanPairing::Start() {
+  Cancel();
+  if (worker_.joinable()) worker_.join();
+  cancelled_ = false;
+  Set(Phase::Searching, "Searching for rooms...");
+  {
+    std::lock_guard lock(mutex_);
+    result_.reset();
+  }
+  worker_ = std::thread(&LanPairing::Run, this);
+}
+
+void LanPairing::Cancel() {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  wake_.notify_all();
+}
+
+LanPairing::Phase LanPairing::phase() const {
+  std::lock_guard lock(mutex_);
+  return phase_;
+}
+
+std::string LanPairing::StatusText() const {
+  std::lock_guard lock(mutex_);
+  return text_;
+}
+
+std::optional<LanPairing::Result> LanPairing::result() const {
+  std::lock_guard lock(mutex_);
+  return result_;
+}
+
+bool LanPairing::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mutex_);
+  wake_.wait_for(lock, duration, [this] { return cancelled_.load(); });
+  return !cancelled_;
+}
+
+void LanPairing::Set(Phase phase, std::string text) {
+  std::lock_guard lock(mutex_);
+  phase_ = phase;
+  text_ = std::move(text);
+}
+
+bool LanPairing::JoinSomeRoom(std::string& host_ip) {
+  for (const unsigned short port : kRoomSearchPorts) {
+    for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms)) {
+      if (cancelled_) return false;
+      if (rooms_.JoinRoom(room.ip, room.port)) {
+        host_ip = room.ip;
+        return true;
+      }
+    }
+    if (cancelled_) return false;
+  }
+  return false;
+}
+
+bool LanPairing::OpenRoomAndWait(std::string& peer_ip) {
+  unsigned short opened = 0;
+  for (const unsigned short port : kRoomSearchPorts) {
+    if (rooms_.CreateRoom(port)) {
+      opened = port;
+      break;
+    }
+  }
+  if (opened == 0) {
+    Set(Phase::Failed, "Could not open a room on port 8866, 7788 or 6699");
+    return false;
+  }
+  Set(Phase::Waiting, "Waiting for an opponent on port " + std::to_string(opened) + "...");
+  while (Pause(std::chrono::milliseconds(20))) {
+    if (const std::optional<RoomInfo> peer = RoomPeer()) {
+      peer_ip = peer->ip;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<uint16_t> LanPairing::TradePorts(const std::string& peer_ip) {
+  const auto start = std::chrono::steady_clock::now();
+  bool told_slow = false;
+  do {
+    rooms_.SendData(BuildPortMessage(match_port_));
+    for (const std::vector<unsigned char>& message : TakeRoomMessages()) {
+      if (const std::optional<uint16_t> port = ParsePortMessage(message)) return port;
+      if (message == std::vector<unsigned char>{kRoomLeaveByte}) {
+        Set(Phase::Failed, "The opponent left the room before the match could start");
+        return std::nullopt;
+      }
+      // Anything else is dropped; the peer's own message is sent again and again.
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= timings_.port_give_up) {
+      Set(Phase::Failed, "The opponent in " + peer_ip + " never said its match port");
+      return std::nullopt;
+    }
+    if (!told_slow && waited >= timings_.port_patience) {
+      told_slow = true;
+      Set(Phase::Trading, "Joined " + peer_ip + ", still waiting for the opponent's match port...");
+    }
+  } while (Pause(timings_.port_resend));
+  return std::nullopt;
+}
+
+void LanPairing::Run() {
+  ResetRoomData();
+  if (!rooms_.Initialize()) {
+    Set(Phase::Failed, "The network is not available for rooms");
+    return;
+  }
+  rooms_.SetOnPlayerJoinedCallback(JoinedCallback);
+  rooms_.SetOnDataReceivedCallback(MsgCallback);
+
+  std::string peer_ip;
+  bool host = false;
+  if (!JoinSomeRoom(peer_ip)) {
+    if (cancelled_ || !OpenRoomAndWait(peer_ip)) {
+      RoomLeavingTask(rooms_);
+      return;
+    }
+    host = true;
+  }
+  Set(Phase::Trading, "Joined " + peer_ip + ", starting...");
+  const std::optional<uint16_t> peer_port = TradePorts(peer_ip);
+  if (peer_port) {
+    // A few more, in case the peer lost ours: it cannot start without it.
+    for (int i = 0; i < 3 && Pause(timings_.port_resend); ++i) rooms_.SendData(BuildPortMessage(match_port_));
+  }
+  RoomLeavingTask(rooms_);
+  if (!peer_port || cancelled_) return;
+  std::lock_guard lock(mutex_);
+  result_ = Result{peer_ip, *peer_port, host};
+  phase_ = Phase::Paired;
+}

@@ -1,0 +1,156 @@
+// Title, settings and lobby status screens, drawn and paced on the GUI thread. Input comes
+// from the event filter's tables on the same thread: the pointer in emp, a click as the
+// fire slot's sampled press, Esc in its own slot.
+#include "view/start_screen.h"
+
+#include <QCoreApplication>
+
+#include <vector>
+
+#include "app/game_records.h"
+#include "app/tick_pacing.h"
+#include "gfx/graphics.h"
+#include "gfx/input_event_filter.h"
+#include "gfx/key_monitor.h"
+#include "view/game_view.h"
+#include "view/sidebar.h"
+
+namespace {
+
+constexpr unsigned long kWhite = 0xFFFFFF;
+constexpr unsigned long kBlack = 0x000000;
+constexpr unsigned long kFrameGrey = 0x646464;
+constexpr unsigned long kCreditsGrey = 0x505050;
+constexpr unsigned long kHoverFill = 0xC8C8C8, kRestFill = 0xE6E6E6;
+constexpr unsigned long kHoverLine = 0x3C3C3C, kRestLine = 0x787878;
+constexpr int kFontPixels = 24;
+constexpr int kTextWidth = 720;  // inside the frame, with a margin
+constexpr char kCredits[] = "Vantorix";
+constexpr int kFireSlot = 1;
+
+bool TakeClick() { return SampleKeySlot(kFireSlot); }
+bool TakeEscape() { return SampleKeySlot(kEscapeSlot); }
+
+// Serves the window's events; false once the window has been closed.
+bool ServeEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return !ecl.load();
+}
+
+// The frame, the credits line and a clean white page, inside an open batch.
+void DrawPage() {
+  setbkcolor(kWhite);
+  cleardevice();
+  setbkmode(1);
+  settextstyle(kFontPixels, 0, kUiFontFace);
+  setlinecolor(kFrameGrey);
+  setlinestyle(0, 2);
+  if (epn) {
+    epn->setBrush(Qt::NoBrush);
+    epn->drawRect(QRect(QPoint(5, 5), QPoint(793, 793)));
+  }
+  setlinestyle(0, 1);
+  settextcolor(kCreditsGrey);
+  DrawTexts(350, 20, kCredits);
+  settextcolor(kBlack);
+}
+
+void DrawButton(int y, const char* text, int text_x, bool hovered) {
+  DrawRoundRectGray(200, y, 400, 100, 10, hovered ? kHoverFill : kRestFill, hovered ? kHoverLine : kRestLine, hovered);
+  settextcolor(kBlack);
+  DrawTexts(text_x, y + 35, text);
+}
+
+// Lines of text from y down, each fitted to the page.
+void DrawLines(int y, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    DrawTextsFitted(40, y, line, kTextWidth);
+    y += 34;
+  }
+}
+
+// The drawing state the screens change, put back afterwards so that the game drawn next in
+// the same window starts from what it expects.
+struct DrawStateGuard {
+  unsigned long fill = ef, line = elc, background = ebk, text = etx;
+  int style = els, thickness = elt, mode = ebm;
+  QFont font = eft ? *eft : QFont();
+  ~DrawStateGuard() {
+    ef = fill, elc = line, ebk = background, etx = text, els = style, elt = thickness, ebm = mode;
+    if (eft) *eft = font;
+  }
+};
+
+// Runs `draw` as one paced frame; false when the window was closed.
+template <class Draw>
+bool Frame(Draw&& draw) {
+  TickPacer tick(refresh_rate[2]);
+  if (!ServeEvents()) return false;
+  const DrawStateGuard keep;
+  BeginBatchDraw();
+  DrawPage();
+  draw();
+  FlushBatchDraw();
+  tick.Pace();
+  return true;
+}
+
+// The settings page until a click or Esc; false when the window was closed.
+bool ShowSettings(const std::string& lan_address) {
+  const std::vector<std::string> lines = {
+      "Controls: W A S D move, the mouse aims, the left button fires.",
+      "Fall off the open edge and you lose the round.",
+      "",
+      "LAN: both players choose \"" + std::string(kStartButtonText) + "\".",
+      "Direct match, one side hosts:",
+      "  vantorix --port 47000 --peer THEIR_ADDRESS:47001 --host",
+      "  vantorix --port 47001 --peer YOUR_ADDRESS:47000",
+      "Or both run: vantorix --connect",
+      "",
+      "This machine's LAN address: " + (lan_address.empty() ? std::string("none found") : lan_address),
+      "",
+      "Click or press Esc to go back.",
+  };
+  TakeClick(), TakeEscape();
+  for (;;) {
+    if (!Frame([&] { DrawLines(120, lines); })) return false;
+    if (TakeClick() || TakeEscape()) return true;
+  }
+}
+
+}  // namespace
+
+bool InStartButton(int x, int y) { return x >= 200 && x <= 600 && y >= 250 && y <= 350; }
+
+bool InSettingsButton(int x, int y) { return x >= 200 && x <= 600 && y >= 450 && y <= 550; }
+
+void DrawRoundRectGray(int x, int y, int w, int h, int radius, unsigned long fill, unsigned long line, bool hovered) {
+  setfillcolor(fill);
+  setlinecolor(hovered ? kCreditsGrey : line);
+  setlinestyle(0, hovered ? 2 : 1);
+  if (epn) Roundrectangle(x, y, w, h, radius, fill);
+  setlinestyle(0, 1);
+}
+
+std::string _start(const std::string& lan_address) {
+  TakeClick(), TakeEscape();  // a click from before the screen showed is not a choice
+  for (;;) {
+    const int x = emp[0], y = emp[1];
+    const bool on_start = InStartButton(x, y), on_settings = InSettingsButton(x, y);
+    if (!Frame([&] {
+          DrawButton(250, kStartButtonText, 280, on_start);
+          DrawButton(450, kSettingsButtonText, 320, on_settings);
+        }))
+      return "";
+    if (!TakeClick()) continue;
+    // The press is judged where the pointer is now, after this frame's events.
+    if (InStartButton(emp[0], emp[1])) return kStartButtonText;
+    if (InSettingsButton(emp[0], emp[1]) && !ShowSettings(lan_address)) return "";
+    TakeClick();
+  }
+}
+
+LobbyInput ShowLobbyStatus(const std::string& status) {
+  if (!Frame([&] { DrawLines(300, {status, "", "Click or press Esc to go back."}); })) return LobbyInput::Closed;
+  return TakeClick() || TakeEscape() ? LobbyInput::Back : LobbyInput::None;
+}
