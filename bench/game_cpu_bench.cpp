@@ -1,4 +1,4 @@
-// Processor use of the whole game standing idle, alone and as both sides of a match on
+// Processor use of the whole game standing idle, alone, on the LAN start screen and as both sides of a match on
 // loopback: the real binary runs for ten seconds on the X display given in DISPLAY
 // (scripts/run-bench provides one with Xvfb; both match windows share it), then is stopped
 // with SIGTERM; its user + system time comes from wait4's resource usage. The benchmark
@@ -25,35 +25,6 @@
 namespace {
 
 double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-
-void BM_GameIdleCpu(benchmark::State& state) {
-  const double run_seconds = 10.0;
-  const std::filesystem::path work = std::filesystem::temp_directory_path() / "vantorix-bench-run";
-  std::filesystem::create_directories(work);
-  for (auto _ : state) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(work.c_str()) != 0) _exit(127);
-      freopen("/dev/null", "w", stdout);
-      execl(VANTORIX_BINARY, VANTORIX_BINARY, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(run_seconds));
-    kill(pid, SIGTERM);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      state.SkipWithError("the game did not run and exit cleanly (is DISPLAY set?)");
-      break;
-    }
-    const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    state.counters["cpu_s"] = cpu;
-    state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / run_seconds;
-  }
-}
-
-BENCHMARK(BM_GameIdleCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // A UDP port that binds on 127.0.0.1 and on the wildcard address (as the game binds it),
 // other than `other`; 0 when none was found in a few tries.
@@ -99,6 +70,33 @@ bool ReapGame(pid_t pid, rusage& usage) {
   wait4(pid, &status, 0, &usage);
   return false;
 }
+
+// One game started with `arguments` and left alone for ten seconds.
+void IdleCpu(benchmark::State& state, std::vector<std::string> arguments) {
+  const double run_seconds = 10.0;
+  const std::filesystem::path work = std::filesystem::temp_directory_path() / "vantorix-bench-run";
+  std::filesystem::create_directories(work);
+  for (auto _ : state) {
+    const pid_t pid = StartGame(work, arguments);
+    std::this_thread::sleep_for(std::chrono::duration<double>(run_seconds));
+    kill(pid, SIGTERM);
+    rusage usage{};
+    if (!ReapGame(pid, usage)) {
+      state.SkipWithError("the game did not run and exit cleanly (is DISPLAY set?)");
+      break;
+    }
+    const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    state.counters["cpu_s"] = cpu;
+    state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / run_seconds;
+  }
+}
+
+void BM_GameIdleCpu(benchmark::State& state) { IdleCpu(state, {}); }
+BENCHMARK(BM_GameIdleCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The LAN start screen on its title page: it draws and serves events but sends nothing.
+void BM_StartScreenCpu(benchmark::State& state) { IdleCpu(state, {"--lan"}); }
+BENCHMARK(BM_StartScreenCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_MatchCpu(benchmark::State& state) {
   const double run_seconds = 10.0;

@@ -32,7 +32,8 @@ void recordKey(QEvent* event, bool down) {
   const int k = key->key() == Qt::Key_Escape ? kEscapeSlot : key->key();
   if (k < 1 || k > 255) return;
   ekr[k].store(down);
-  eks[k].store(down);
+  // A tap of Esc shorter than a frame is still seen once by the screen that samples it.
+  if (down || k != kEscapeSlot) eks[k].store(down);
 }
 
 void recordButton(QEvent* event, bool down) {
