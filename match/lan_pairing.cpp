@@ -6,6 +6,7 @@
 
 #include "app/tick_pacing.h"
 #include "match/connection_setup.h"
+#include "match/peer_address.h"
 
 namespace {
 
@@ -97,40 +98,56 @@ void LanPairing::Set(Phase phase, std::string text) {
   text_ = std::move(text);
 }
 
-bool LanPairing::JoinSomeRoom(std::string& host_ip) {
+std::optional<LanPairing::Partner> LanPairing::JoinSomeRoom() {
   for (const unsigned short port : kRoomSearchPorts) {
     for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms)) {
-      if (cancelled_) return false;
-      if (rooms_.JoinRoom(room.ip, room.port)) {
-        host_ip = room.ip;
-        return true;
-      }
+      if (cancelled_) return std::nullopt;
+      if (rooms_.JoinRoom(room.ip, room.port)) return Partner{room.ip, false};
     }
-    if (cancelled_) return false;
+    if (cancelled_) return std::nullopt;
   }
-  return false;
+  return std::nullopt;
 }
 
-bool LanPairing::OpenRoomAndWait(std::string& peer_ip) {
-  unsigned short opened = 0;
+unsigned short LanPairing::OpenRoom() {
   for (const unsigned short port : kRoomSearchPorts) {
     if (rooms_.CreateRoom(port)) {
-      opened = port;
-      break;
+      Set(Phase::Waiting, "Waiting for an opponent on port " + std::to_string(port) + "...");
+      return port;
     }
   }
-  if (opened == 0) {
-    Set(Phase::Failed, "Could not open a room on port 8866, 7788 or 6699");
-    return false;
-  }
-  Set(Phase::Waiting, "Waiting for an opponent on port " + std::to_string(opened) + "...");
-  while (Pause(std::chrono::milliseconds(20))) {
-    if (const std::optional<RoomInfo> peer = RoomPeer()) {
-      peer_ip = peer->ip;
-      return true;
+  Set(Phase::Failed, "Could not open a room on port 8866, 7788 or 6699");
+  return 0;
+}
+
+std::optional<LanPairing::Partner> LanPairing::WaitInRoom(unsigned short room_port) {
+  const std::string own_addresses = "," + LanAddresses() + ",";
+  const auto is_own = [&](const RoomInfo& room) {
+    return room.port == room_port &&
+           (room.ip.rfind("127.", 0) == 0 || own_addresses.find("," + room.ip + ",") != std::string::npos);
+  };
+  const auto joined = [] { return RoomPeer(); };
+  for (;;) {
+    for (const auto until = std::chrono::steady_clock::now() + timings_.research;
+         std::chrono::steady_clock::now() < until;) {
+      if (const std::optional<RoomInfo> peer = joined()) return Partner{peer->ip, true};
+      if (!Pause(std::chrono::milliseconds(20))) return std::nullopt;
+    }
+    // Two players who clicked at the same moment both found nothing and both wait. Each
+    // sees the other's room; the side whose room is the higher one gives its room up and
+    // joins the other, the same rule on both sides.
+    for (const unsigned short port : kRoomSearchPorts) {
+      for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms)) {
+        if (cancelled_) return std::nullopt;
+        if (const std::optional<RoomInfo> peer = joined()) return Partner{peer->ip, true};
+        if (is_own(room) || DeriveHost(LocalAddressToward(room.ip), room_port, room.ip, room.port)) continue;
+        rooms_.LeaveRoom();
+        if (rooms_.JoinRoom(room.ip, room.port)) return Partner{room.ip, false};
+        room_port = OpenRoom();  // that room was taken meanwhile: wait in one of our own again
+        if (room_port == 0) return std::nullopt;
+      }
     }
   }
-  return false;
 }
 
 std::optional<uint16_t> LanPairing::TradePorts(const std::string& peer_ip) {
@@ -168,15 +185,16 @@ void LanPairing::Run() {
   rooms_.SetOnPlayerJoinedCallback(JoinedCallback);
   rooms_.SetOnDataReceivedCallback(MsgCallback);
 
-  std::string peer_ip;
-  bool host = false;
-  if (!JoinSomeRoom(peer_ip)) {
-    if (cancelled_ || !OpenRoomAndWait(peer_ip)) {
-      RoomLeavingTask(rooms_);
-      return;
-    }
-    host = true;
+  std::optional<Partner> partner = JoinSomeRoom();
+  if (!partner && !cancelled_) {
+    if (const unsigned short room_port = OpenRoom()) partner = WaitInRoom(room_port);
   }
+  if (!partner) {
+    RoomLeavingTask(rooms_);
+    return;
+  }
+  const std::string peer_ip = partner->ip;
+  const bool host = partner->host;
   Set(Phase::Trading, "Joined " + peer_ip + ", starting...");
   const std::optional<uint16_t> peer_port = TradePorts(peer_ip);
   if (peer_port) {

@@ -31,6 +31,8 @@ struct PairingTimings {
   std::chrono::milliseconds port_resend{100};        // PORT messages while waiting for the peer's
   std::chrono::milliseconds port_patience{5000};     // then the status says it still waits
   std::chrono::milliseconds port_give_up{15000};
+  // A side waiting in its room looks this often for another room opened at the same time.
+  std::chrono::milliseconds research{2000};
 };
 
 class LanPairing {
@@ -62,8 +64,13 @@ class LanPairing {
   void Run();
   bool Pause(std::chrono::milliseconds duration);  // false when cancelled meanwhile
   void Set(Phase phase, std::string text);
-  bool JoinSomeRoom(std::string& host_ip);
-  bool OpenRoomAndWait(std::string& peer_ip);
+  struct Partner {
+    std::string ip;
+    bool host = false;
+  };
+  std::optional<Partner> JoinSomeRoom();
+  unsigned short OpenRoom();  // the room port, or 0
+  std::optional<Partner> WaitInRoom(unsigned short room_port);
   std::optional<uint16_t> TradePorts(const std::string& peer_ip);
 
   UdpRoomManager& rooms_;
