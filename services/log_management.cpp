@@ -11,9 +11,9 @@ namespace {
 
 [[maybe_unused]] const bool startupChannels = [] {
   LogManagement& logs = LogManagement::getInstance();
-  logs.configLog("DEBUG.log", LogLevel::DEBUG, LogTarget::BOTH, "./logs/DEBUG.log");
-  logs.configLog("ERROR.log", LogLevel::ERROR, LogTarget::FILE, "./logs/ERROR.log");
-  logs.configLog("debug_log", LogLevel::INFO, LogTarget::CONSOLE, "");
+  logs.configLogOnFirstUse("DEBUG.log", LogLevel::DEBUG, LogTarget::BOTH, "./logs/DEBUG.log");
+  logs.configLogOnFirstUse("ERROR.log", LogLevel::ERROR, LogTarget::FILE, "./logs/ERROR.log");
+  logs.configLogOnFirstUse("debug_log", LogLevel::INFO, LogTarget::CONSOLE, "");
   return true;
 }();
 
@@ -29,10 +29,21 @@ LogManagement::~LogManagement() { closeAllFiles(); }
 bool LogManagement::configLog(const std::string& name, LogLevel level, LogTarget target,
                               const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex);
+  return configLocked(name, level, target, path, true);
+}
+
+bool LogManagement::configLogOnFirstUse(const std::string& name, LogLevel level, LogTarget target,
+                                        const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return configLocked(name, level, target, path, false);
+}
+
+bool LogManagement::configLocked(const std::string& name, LogLevel level, LogTarget target, const std::string& path,
+                                 bool open_now) {
   if (name.empty()) return false;
 
   LogConfig config{level, target, path, std::ofstream{}};
-  if (!path.empty()) {
+  if (!path.empty() && open_now) {
     if (!createDir(std::filesystem::path(path).parent_path().string())) return false;
     config.file.open(path, std::ios::out | std::ios::app);
     if (!config.file.is_open()) return false;
@@ -71,7 +82,11 @@ void LogManagement::writeLog(LogConfig& config, const std::string& line) {
         static_cast<int>(config.level) <= static_cast<int>(LogLevel::WARNING) ? std::cout : std::cerr;
     out << line << '\n' << std::flush;
   }
-  if ((config.target == LogTarget::FILE || config.target == LogTarget::BOTH) && config.file.is_open()) {
+  const bool to_file = config.target == LogTarget::FILE || config.target == LogTarget::BOTH;
+  if (to_file && !config.file.is_open() && !config.path.empty() &&
+      createDir(std::filesystem::path(config.path).parent_path().string()))
+    config.file.open(config.path, std::ios::out | std::ios::app);
+  if (to_file && config.file.is_open()) {
     config.file << line << '\n';
     config.file.flush();
   }

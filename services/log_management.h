@@ -46,6 +46,9 @@ class LogManagement {
   LogManagement& operator=(const LogManagement&) = delete;
 
   bool configLog(const std::string& name, LogLevel level, LogTarget target, const std::string& path);
+  // Like configLog, but the file (and its directory) is made only when the first line is
+  // written: a program that never logs leaves no ./logs behind.
+  bool configLogOnFirstUse(const std::string& name, LogLevel level, LogTarget target, const std::string& path);
 
   template <typename T>
   void log(const std::string& name, LogLevel level, const T& message) {
@@ -72,6 +75,7 @@ class LogManagement {
   ~LogManagement();
 
   void logLocked(const std::string& name, LogLevel level, const std::string& message);
+  bool configLocked(const std::string& name, LogLevel level, LogTarget target, const std::string& path, bool open_now);
 
   std::unordered_map<std::string, LogConfig> configs;
   std::mutex mutex;

@@ -12,7 +12,8 @@
 
 class TimerManager {
  public:
-  using Clock = std::chrono::system_clock;
+  // Steady: a wall clock stepped by the user or NTP must not freeze or skip a countdown.
+  using Clock = std::chrono::steady_clock;
   using TimePoint = std::chrono::time_point<Clock, std::chrono::nanoseconds>;
 
   enum TimerState : int { Running = 0, Paused = 1 };
@@ -43,7 +44,7 @@ class TimerManager {
   uint64_t resumeAllTimers();
 
  protected:
-  // The wall clock; tests override it to step time without sleeping.
+  // The steady clock; tests override it to step time without sleeping.
   virtual TimePoint now() const;
 
  private:
