@@ -28,8 +28,28 @@ constexpr int kTextWidth = 720;  // inside the frame, with a margin
 constexpr char kCredits[] = "Vantorix";
 constexpr int kFireSlot = 1;
 
-bool TakeClick() { return SampleKeySlot(kFireSlot); }
-bool TakeEscape() { return SampleKeySlot(kEscapeSlot); }
+// New presses of one key-table slot: a press counts once however long it is held, so the
+// click that opens a page is not taken again by that page.
+class PressEdge {
+ public:
+  explicit PressEdge(int slot) : slot_(slot) {}
+  bool Take() {
+    bool held = false;
+    const bool pressed = SampleKeySlot(slot_, &held);  // a press since the last look, or still held
+    const bool fresh = pressed && !held_before_;
+    held_before_ = held;
+    return fresh;
+  }
+
+ private:
+  int slot_;
+  bool held_before_ = false;
+};
+
+PressEdge g_click(kFireSlot), g_escape(kEscapeSlot);  // GUI thread only
+
+bool TakeClick() { return g_click.Take(); }
+bool TakeEscape() { return g_escape.Take(); }
 
 // Serves the window's events; false once the window has been closed.
 bool ServeEvents() {

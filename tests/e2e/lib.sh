@@ -6,8 +6,9 @@ set -euo pipefail
 GAME=$(realpath "$1")
 XWIN=$(realpath "$2")
 WORK=$(mktemp -d) XVFB_PID= GAME_PID=
-# Per instance name: Xvfb pid, display, game pid, window id, exit status.
-declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=()
+# Per instance name: Xvfb pid, display, game pid, window id, exit status, network namespace.
+declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=() NETNS_OF=()
+NETNS_MADE=()
 
 cleanup() {
   local name
@@ -15,9 +16,12 @@ cleanup() {
   for name in "${!PID_OF[@]}"; do [ -n "${PID_OF[$name]}" ] && kill -9 "${PID_OF[$name]}" 2>/dev/null || true; done
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   for name in "${!XVFB_OF[@]}"; do kill "${XVFB_OF[$name]}" 2>/dev/null || true; done
+  for name in "${NETNS_MADE[@]}"; do ip netns delete "$name" 2>/dev/null || true; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT # so that cleanup runs on these too (a test timeout sends TERM)
+trap 'exit 143' TERM
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -71,12 +75,15 @@ start_xvfb_as() {
 }
 
 # Starts the game for instance $1 with the options after it, in the scratch directory
-# $WORK/$1 on its display, without waiting for the window.
+# $WORK/$1 on its display (and in its network namespace, if it has one), without waiting
+# for the window.
 start_game_as() {
-  local name=$1
+  local name=$1 netns=()
   shift
   mkdir -p "$WORK/$name"
-  (cd "$WORK/$name" && DISPLAY="${DISPLAY_OF[$name]}" exec "$GAME" "$@") >"$WORK/$name.out" 2>"$WORK/$name.err" &
+  [ -z "${NETNS_OF[$name]:-}" ] || netns=(ip netns exec "${NETNS_OF[$name]}")
+  (cd "$WORK/$name" && DISPLAY="${DISPLAY_OF[$name]}" exec "${netns[@]}" "$GAME" "$@") \
+    >"$WORK/$name.out" 2>"$WORK/$name.err" &
   PID_OF[$name]=$!
   WID_OF[$name]=
 }
@@ -108,3 +115,32 @@ wait_exit_as() {
   wait "$pid" || STATUS_OF[$1]=$?
   PID_OF[$1]=
 }
+
+# A private LAN for the instances named in $@: each gets a network namespace, joined by a veth
+# pair to a bridge in a switch namespace, with 10.213.0.N/24 and the default route (so also the
+# limited broadcast 255.255.255.255) on that veth. Nothing sent there can reach a real
+# interface. Sets NETNS_OF; exits 77 (skip) when namespaces cannot be made, e.g. without root.
+make_lan() {
+  command -v ip >/dev/null || fail "iproute2's ip is missing (scripts/install-deps installs it)"
+  local name n=0 tag="vtx-$$-$RANDOM"
+  if ! ip netns add "$tag-sw" 2>"$WORK/netns.err"; then
+    echo "SKIP: cannot create a network namespace (root needed): $(cat "$WORK/netns.err")"
+    exit 77
+  fi
+  NETNS_MADE+=("$tag-sw")
+  lan_ip -n "$tag-sw" link add br0 type bridge
+  lan_ip -n "$tag-sw" link set br0 up
+  for name in "$@"; do
+    n=$((n + 1))
+    lan_ip netns add "$tag-$name"
+    NETNS_MADE+=("$tag-$name") NETNS_OF[$name]="$tag-$name"
+    # Both ends are made inside the namespaces: the host's own namespace never holds either.
+    lan_ip -n "$tag-sw" link add "port$n" type veth peer name eth0 netns "$tag-$name"
+    lan_ip -n "$tag-sw" link set "port$n" master br0 up
+    lan_ip -n "$tag-$name" link set lo up
+    lan_ip -n "$tag-$name" addr add "10.213.0.$n/24" dev eth0
+    lan_ip -n "$tag-$name" link set eth0 up
+    lan_ip -n "$tag-$name" route add default dev eth0
+  done
+}
+lan_ip() { ip "$@" 2>"$WORK/netns.err" || fail "ip $*: $(cat "$WORK/netns.err")"; }

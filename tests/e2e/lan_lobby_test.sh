@@ -1,0 +1,167 @@
+# The LAN lobby driven by real clicks: four `vantorix --lan` games, each on its own Xvfb
+# display and in its own network namespace on a private bridge (the room search broadcasts,
+# so it must never reach a real interface). The settings page opens and goes back; a game
+# closed while searching exits 0; A searches for about 3 s and then waits in its room; B and
+# C click together, one pairs with A (identical minimap walls: the host's maze) and the
+# other, refused or too late, waits in its own room; every window closes with status 0.
+source "$(dirname "$0")/lib.sh"
+
+CHECK=(python3 "$(dirname "$(realpath "$0")")/ppm_check.py")
+SHOTS=${KEEP_SHOTS:-$WORK/shots}
+mkdir -p "$SHOTS"
+STATUS_TEXT=(40 295 760 335)
+MINIMAP=(805 5 1000 200)
+START_Y=250 SETTINGS_Y=450 # tops of the two 400x100 buttons at x 200-600
+HOLD=${CLICK_HOLD:-0.1}    # seconds a click holds the button down, as a person's does
+T0=$(date +%s%N)
+
+ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# poll MS CMD...: runs CMD every 50 ms until it succeeds; false when MS milliseconds pass first.
+poll() {
+  local end=$(($(date +%s%N) + $1 * 1000000))
+  until "${@:2}"; do [ "$(date +%s%N)" -lt "$end" ] || return 1; sleep 0.05; done
+}
+shoot() { on "$1" "$XWIN" shot "${WID_OF[$1]}" "$SHOTS/$2.ppm" 2>/dev/null || echo "no screenshot $2" >&2; }
+crop() { on "$1" "$XWIN" crop "${WID_OF[$1]}" "${@:3:4}" "$WORK/$2.ppm" 2>/dev/null; }
+same() { cmp -s "$WORK/$1.ppm" "$WORK/$2.ppm"; }
+# count NAME R G B X0 Y0 X1 Y1: pixels of exactly that colour in the region (-1: unreadable).
+count() {
+  local n
+  read -r n _ <<<"$(on "$1" "$XWIN" blob "${WID_OF[$1]}" "${@:2}" 2>/dev/null || echo -1)"
+  echo "$n"
+}
+hovered() { [ "$(count "$1" 200 200 200 200 "$2" 600 $(($2 + 100)))" -gt 20000 ]; }
+title_at_rest() { [ "$(count "$1" 230 230 230 0 0 1000 800)" -gt 60000 ]; }
+# No button on the page: a button fills some 38000 pixels with one of its two greys, while
+# antialiased text has a few dozen pixels of each.
+no_buttons() {
+  local rest hover
+  rest=$(count "$1" 230 230 230 0 0 1000 800) hover=$(count "$1" 200 200 200 0 0 1000 800)
+  ((rest >= 0 && rest < 2000 && hover >= 0 && hover < 2000))
+}
+# A lobby status page: black text in the status lines and no button.
+status_page() { no_buttons "$1" && [ "$(count "$1" 0 0 0 "${STATUS_TEXT[@]}")" -gt 100 ]; }
+# A page of text, not the title captured before.
+text_page() {
+  crop "$1" page 0 0 1000 800 && ! same page title && no_buttons "$1" && [ "$(count "$1" 0 0 0 0 0 1000 800)" -gt 2000 ]
+}
+in_match() { [ "$(count "$1" 125 125 125 "${MINIMAP[@]}")" -ge 100 ]; }
+# status_is NAME REF: NAME's status lines look exactly like the saved crop REF.
+status_is() { crop "$1" "$1_status" "${STATUS_TEXT[@]}" && same "$1_status" "$2"; }
+status_left() { crop "$1" "$1_status" "${STATUS_TEXT[@]}" && ! same "$1_status" "$2"; }
+# still NAME OUT X0 Y0 X1 Y1: a crop that two captures in a row agree on (no half-drawn frame).
+steady() { crop "$@" && sleep 0.1 && crop "$1" "$2.again" "${@:3:4}" && same "$2" "$2.again"; }
+still() { poll 3000 steady "$@" || fail "the region ${*:3:4} of $1 never held still"; }
+walls_equal() {
+  crop "$1" "$1_map" "${MINIMAP[@]}" && crop "$2" "$2_map" "${MINIMAP[@]}" \
+    && "${CHECK[@]}" walls "$WORK/$1_map.ppm" "$WORK/$2_map.ppm" >"$WORK/walls.txt" 2>&1
+}
+# click NAME...: a left click in each window at once, the button held for $HOLD s.
+click() {
+  local name pids=()
+  for name in "$@"; do
+    on "$name" xdotool mousedown 1 sleep "$HOLD" mouseup 1 &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+}
+point() { on "$1" xdotool mousemove --window "${WID_OF[$1]}" 400 $(($2 + 50)); }
+# press NAME Y: the pointer onto the button whose top is at Y, and once the game shows it
+# hovered (so it follows this pointer), a click.
+press() {
+  point "$1" "$2"
+  poll 3000 hovered "$1" "$2" || fail "the button at y $2 of $1 never showed its hover shade"
+  click "$1"
+}
+away() { on "$1" xdotool mousemove --window "${WID_OF[$1]}" 900 700; }
+close_ok() {
+  on "$1" "$XWIN" close "${WID_OF[$1]}"
+  wait_exit_as "$1" "$2"
+  [ "${STATUS_OF[$1]}" -eq 0 ] || fail "$1 exited with status ${STATUS_OF[$1]} after its window closed"
+  echo "$1 closed in $SHUTDOWN_MS ms ($3)"
+}
+
+# Keeps the last frames and the games' own words for whoever reads the failure.
+fail() {
+  local name
+  for name in "${!PID_OF[@]}"; do
+    [ -n "${PID_OF[$name]}" ] && [ -n "${WID_OF[$name]:-}" ] && shoot "$name" "failed_$name"
+    [ -s "$WORK/$name.err" ] && { echo "--- $name stderr (tail)"; tail -n 5 "$WORK/$name.err"; } >&2
+  done
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+make_lan a b c d
+for name in a b c d; do
+  start_xvfb_as "$name"
+  start_game_as "$name" --lan
+done
+for name in a b c d; do wait_window_as "$name" 10 || fail "$name exited with ${STATUS_OF[$name]} before its window showed"; done
+echo "four windows up in $(ms "$T0") ms"
+
+# The settings page and back: the same title pixels as before, pointer off the buttons.
+away a
+poll 3000 title_at_rest a || fail "a's title never showed both buttons at rest"
+still a title 0 0 1000 800
+shoot a title
+press a "$SETTINGS_Y"
+poll 3000 text_page a || fail "clicking 'Other and Settings' did not bring a text page without buttons"
+shoot a settings
+away a
+click a
+poll 3000 eval 'crop a back 0 0 1000 800 && same back title' || fail "a click on the settings page did not bring back the same title"
+echo "settings page shown and left"
+
+# D closed while it searches: status 0 within 2 s (a search round lasts 1 s).
+press d "$START_Y"
+clicked=$(date +%s%N)
+poll 1000 status_page d || fail "d showed no status page within 1 s of its click"
+still d searching "${STATUS_TEXT[@]}"
+shoot d searching
+[ "$(ms "$clicked")" -lt 1000 ] || fail "d could not be closed within its first search round ($(ms "$clicked") ms)"
+close_ok d 2 "while searching, $(ms "$clicked") ms after its click"
+
+# A searches (the same page as D's), and about 3 s later waits in its room.
+press a "$START_Y"
+clicked=$(date +%s%N)
+poll 1500 status_is a searching || fail "a did not show the same searching page as d"
+poll 6000 status_left a searching || fail "a still searched 6 s after its click"
+waited=$(ms "$clicked")
+still a waiting "${STATUS_TEXT[@]}"
+shoot a waiting
+status_page a && ! in_match a || fail "a left the searching page for something other than a status page"
+((waited >= 2500)) || fail "a stopped searching after only $waited ms (three 1 s rounds expected)"
+echo "a searched for $waited ms, then waited"
+
+# B and C click together: one pairs with A, the other ends up waiting in a room of its own.
+point b "$START_Y" && point c "$START_Y"
+poll 3000 eval 'hovered b $START_Y && hovered c $START_Y' || fail "b and c never showed the start button hovered"
+clicked=$(date +%s%N)
+click b c
+poll 8000 eval 'in_match a && { in_match b || in_match c; }' || fail "neither b nor c paired with a within 8 s of their clicks"
+paired=$(ms "$clicked")
+winner=b loser=c
+in_match b || winner=c loser=b
+echo "pairing took $paired ms ($winner joined a)"
+((paired <= 4000)) || fail "pairing took $paired ms, over 4 s"
+poll 4000 walls_equal a "$winner" || { cat "$WORK/walls.txt"; fail "$winner's minimap walls differ from host a's"; }
+cat "$WORK/walls.txt"
+shoot a match_a
+shoot "$winner" "match_$winner"
+if ! poll 6000 status_is "$loser" waiting; then
+  hovered "$loser" "$START_Y" && fail "$loser is back on its title: its one click started and then also went back"
+  fail "$loser never showed the waiting page"
+fi
+shoot "$loser" "waiting_$loser"
+in_match "$loser" && fail "$loser is in a match as well"
+echo "$loser waits in its own room $(ms "$clicked") ms after the clicks"
+# The first pairing goes on, and the third stays waiting.
+walls_equal a "$winner" || fail "a's match with $winner did not go on"
+status_is "$loser" waiting || fail "$loser left its waiting page"
+
+close_ok "$loser" 2 "while waiting"
+close_ok a 4 "in the match"
+close_ok "$winner" 4 "in the match"
+echo "whole lobby test $(ms "$T0") ms"
+echo "PASS"
