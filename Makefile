@@ -2,7 +2,7 @@
 # `make test` builds and runs the whole test suite. Both install what is missing first.
 BUILD ?= build
 
-.PHONY: deps build run test bench fuzz
+.PHONY: deps build run test bench fuzz sanitize tsan
 
 deps:
 	@bash scripts/install-deps
@@ -22,3 +22,15 @@ bench: build
 
 fuzz: deps
 	bash scripts/run-fuzz
+
+# The whole suite, end-to-end tests included, on a build under the address and
+# undefined-behaviour sanitizers, and on one under the thread sanitizer.
+sanitize: deps
+	cmake -S . -B build-asan -G Ninja -DVANTORIX_SANITIZE=address,undefined -DVANTORIX_BENCH=OFF
+	cmake --build build-asan
+	bash scripts/run-tests build-asan
+
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DVANTORIX_SANITIZE=thread -DVANTORIX_BENCH=OFF
+	cmake --build build-tsan
+	bash scripts/run-tests build-tsan
