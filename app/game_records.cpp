@@ -29,7 +29,7 @@ void Maps::ClearForGood(int index, bool tell_peer) {
   std::lock_guard lock(map_mutex);
   MapCell& cell = cells[index];
   cell.type = "NULL";
-  cell.is_wall = false;
+  SetShared(cell.is_wall, false);
   shot_away[index] = true;
   if (tell_peer && std::find(cells_to_send.begin(), cells_to_send.end(), index) == cells_to_send.end())
     cells_to_send.push_back(index);
@@ -47,7 +47,7 @@ void Maps::ApplyReceived(int index, const std::string& type, bool is_wall) {
   // Only the two kinds the maze knows, and never "wall" on an open cell: the view draws
   // the kind, and a block that lets players through would lie to them.
   cell.type = is_wall && type == "wall" ? "wall" : "NULL";
-  cell.is_wall = is_wall;
+  SetShared(cell.is_wall, is_wall);
   if (!is_wall) shot_away[index] = true;  // walls are never built, so an open cell stays open
 }
 
@@ -103,6 +103,41 @@ size_t Network_transmission::incomingSize() {
   return incoming.size();
 }
 
+Corner PlayerCorner() {
+  std::lock_guard lock(motion_mutex);
+  return {playerdata.player_x, playerdata.player_y};
+}
+
+void SetPlayerCorner(Corner corner) {
+  std::lock_guard lock(motion_mutex);
+  playerdata.player_x = corner.x;
+  playerdata.player_y = corner.y;
+}
+
+Corner EnemyCorner() {
+  std::lock_guard lock(motion_mutex);
+  return {playerdata.enemy_x, playerdata.enemy_y};
+}
+
+void SetEnemyCorner(Corner corner) {
+  std::lock_guard lock(motion_mutex);
+  playerdata.enemy_x = corner.x;
+  playerdata.enemy_y = corner.y;
+}
+
+void AddDeath() { std::atomic_ref<int32_t>(versus.deaths).fetch_add(1, std::memory_order_relaxed); }
+
+void MergeScore(int32_t kills, int32_t deaths) {
+  const auto raise = [](int32_t& field, int32_t value) {
+    std::atomic_ref<int32_t> shared(field);
+    int32_t current = shared.load(std::memory_order_relaxed);
+    while (value > current && !shared.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
+    }
+  };
+  raise(versus.kills, kills);
+  raise(versus.deaths, deaths);
+}
+
 int64_t SteadyMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -117,6 +152,7 @@ PlayerData playerdata;
 Maps _map;
 std::mutex map_mutex;
 std::mutex motion_mutex;
+std::mutex bullet_mutex;
 BulletPool bullet;
 Versus versus;
 std::array<std::atomic<int64_t>, 256> frame{};

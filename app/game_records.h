@@ -127,6 +127,32 @@ struct Network_transmission {
   size_t incomingSize();
 };
 
+// Relaxed atomic access to a scalar of the records that threads share without a lock: a
+// reader takes whatever value is current, never a torn one.
+template <class T>
+T Shared(const T& field) {
+  return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
+}
+template <class T>
+void SetShared(T& field, T value) {
+  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+}
+
+// A box's top-left corner, read or written as one unit under motion_mutex, so that no
+// reader sees x from one tick and y from another.
+struct Corner {
+  float x = 0, y = 0;
+};
+Corner PlayerCorner();
+void SetPlayerCorner(Corner corner);
+Corner EnemyCorner();
+void SetEnemyCorner(Corner corner);
+
+// The score: this side's own death counted (main thread), and a peer's report merged in
+// (receive thread); scores only grow.
+void AddDeath();
+void MergeScore(int32_t kills, int32_t deaths);
+
 // Steady-clock microseconds, the time base of peer_heard_us.
 int64_t SteadyMicros();
 // Whether coordinates came from the peer within the last kPeerSilenceMicros.
@@ -136,8 +162,12 @@ extern PlayerData playerdata;
 extern Maps _map;
 extern std::mutex map_mutex;  // guards the `type` text of the maze cells and the shot-away marks
 // Serialises every read-modify-write of the local player's position and velocity (physics
-// step, key acceleration, hit impulse, death and respawn), so none of them undoes another.
+// step, key acceleration, hit impulse, death and respawn), so none of them undoes another,
+// and every access to either corner.
 extern std::mutex motion_mutex;
+// Guards bullet.motion and bullet.slots: the control thread launches, the bullet thread
+// moves and retires, the render thread draws.
+extern std::mutex bullet_mutex;
 extern BulletPool bullet;
 extern Versus versus;
 // Tick counters, one per loop (0 main, 1 render, 2 bullets, 3 physics, 4 control, 5 send).

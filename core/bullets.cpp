@@ -1,12 +1,10 @@
-// Bullets: launch on the control thread, the loop on the bullet thread. The bullet thread
-// is the only writer of a bullet after its launch; the render thread reads them unlocked.
+// Bullets: launch on the control thread, the loop on the bullet thread, drawing on the
+// render thread; every access to the pool holds bullet_mutex.
 #include "core/bullets.h"
 
-#include <QCursor>
 #include <QPoint>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <mutex>
 
@@ -35,13 +33,12 @@ void DestroyNearestCell(int x, int y) {
   network_transmission.send_wake.Ring();
 }
 
-void ReportHit() {
+void ReportHit(Corner player, Corner enemy) {
   network_transmission.pushOutgoing(BuildAttackNotification());
   const PlayerData& p = playerdata;
-  const float enemy_cx = p.enemy_x + p.enemy_w * 0.5f, enemy_cy = p.enemy_y + p.enemy_h * 0.5f;
+  const float enemy_cx = enemy.x + p.enemy_w * 0.5f, enemy_cy = enemy.y + p.enemy_h * 0.5f;
   float dx = 0, dy = 0;
-  cs->CalculateDirectionVector(p.player_x + p.player_w * 0.5f, p.player_y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx,
-                               dy);
+  cs->CalculateDirectionVector(player.x + p.player_w * 0.5f, player.y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx, dy);
   cs->SpawnBloodSplash(enemy_cx, enemy_cy, dx, dy, 2.0f);
   cs->StartEnemyBleed(5.0f);
 }
@@ -51,25 +48,25 @@ void ReportHit() {
 bool Fire() { return SampleKeySlot(kFireSlot); }
 
 void Shoot() {
-  QPoint cursor = QCursor::pos();
-  if (ew) cursor = ew->mapFromGlobal(cursor);  // the arena's origin is the window's top-left pixel
+  // The arena's origin is the window's top-left pixel.
+  const QPoint cursor = PointerInWindow();
   Launch_bullet(static_cast<float>(cursor.x()), static_cast<float>(cursor.y()));
 }
 
 int Launch_bullet(float target_x, float target_y) {
-  int i = 0;
-  while (i < kBulletSlots && bullet.slots[i].active) ++i;
-  if (i == kBulletSlots) return -1;
-
   const PlayerData& p = playerdata;
-  const float cx = p.player_x + p.player_w * 0.5f, cy = p.player_y + p.player_h * 0.5f;
+  const Corner player = PlayerCorner();
+  const float cx = player.x + p.player_w * 0.5f, cy = player.y + p.player_h * 0.5f;
   const float dx = target_x - cx, dy = target_y - cy;
   // A cursor on the centre gives a bullet at rest rather than a division by zero.
   const float len = std::max(std::sqrt(dx * dx + dy * dy), 0.001f);
+
+  std::lock_guard lock(bullet_mutex);
+  int i = 0;
+  while (i < kBulletSlots && bullet.slots[i].active) ++i;
+  if (i == kBulletSlots) return -1;
   bullet.motion[i] = BulletMotion{dx / len * bullet.speed, dy / len * bullet.speed, cx, cy};
   bullet.slots[i].fired_frame = frame[0].load();
-  // The bullet thread may pick the slot up at once: its motion must be in place first.
-  std::atomic_thread_fence(std::memory_order_release);
   bullet.slots[i].active = true;
   return i;
 }
@@ -80,31 +77,38 @@ void Bullet_tick() {
   const float size = bullet.size;
   const int box = TruncatePixel(size);
   const PlayerData& p = playerdata;
-  for (int i = 0; i < kBulletSlots; ++i) {
-    BulletSlot& slot = bullet.slots[i];
-    if (!slot.active) continue;
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (now > slot.fired_frame + bullet.lifetime) {
-      slot.active = false;
-      continue;
-    }
+  const Corner enemy = EnemyCorner();
+  int hits = 0;
+  {
+    std::lock_guard lock(bullet_mutex);
+    for (int i = 0; i < kBulletSlots; ++i) {
+      BulletSlot& slot = bullet.slots[i];
+      if (!slot.active) continue;
+      if (now > slot.fired_frame + bullet.lifetime) {
+        slot.active = false;
+        continue;
+      }
 
-    BulletMotion& m = bullet.motion[i];
-    float vx = m.vx, vy = m.vy, x = m.x, y = m.y;
-    g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, bullet.friction / k, bullet.time_step / k);
-    const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(m.y), box, box);
-    const bool hit_y = cs->Search_blocks(TruncatePixel(m.x), TruncatePixel(y), box, box);
-    if (!hit_x && !hit_y) {
-      m = BulletMotion{vx, vy, x, y};
-    } else {
-      DestroyNearestCell(TruncatePixel(x), TruncatePixel(y));
-      slot.active = false;  // the stored motion keeps the position before the wall
-    }
+      BulletMotion& m = bullet.motion[i];
+      float vx = m.vx, vy = m.vy, x = m.x, y = m.y;
+      g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, bullet.friction / k, bullet.time_step / k);
+      const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(m.y), box, box);
+      const bool hit_y = cs->Search_blocks(TruncatePixel(m.x), TruncatePixel(y), box, box);
+      if (!hit_x && !hit_y) {
+        m = BulletMotion{vx, vy, x, y};
+      } else {
+        DestroyNearestCell(TruncatePixel(x), TruncatePixel(y));
+        slot.active = false;  // the stored motion keeps the position before the wall
+      }
 
-    // Not consumed by the enemy: every tick of overlap is another hit.
-    if (g_PhysicsEngine->AABBCollisionCheck(m.x, m.y, size, size, p.enemy_x, p.enemy_y, p.enemy_w, p.enemy_h)) {
-      ReportHit();
+      // Not consumed by the enemy: every tick of overlap is another hit.
+      if (g_PhysicsEngine->AABBCollisionCheck(m.x, m.y, size, size, enemy.x, enemy.y, p.enemy_w, p.enemy_h)) ++hits;
     }
+  }
+  // Reported outside the bullets' lock: a report takes the effects' locks and threads.
+  if (hits > 0) {
+    const Corner player = PlayerCorner();
+    for (int i = 0; i < hits; ++i) ReportHit(player, enemy);
   }
 }
 

@@ -1,4 +1,4 @@
-// Grid search over the maze record (physics and bullet threads; reads is_wall unlocked,
+// Grid search over the maze record (physics and bullet threads; reads is_wall as a relaxed atomic,
 // a read sees either the old or the new value of a cell a bullet is clearing), the main
 // thread's status and death rules, and the victory sequence run by the receive thread.
 #include "core/coordination_system.h"
@@ -29,7 +29,7 @@ void Respawn(PlayerData& p) {
   std::lock_guard lock(motion_mutex);
   p.player_x = corner;
   p.player_y = corner;
-  p.round_over = false;
+  SetShared(p.round_over, false);
 }
 
 std::atomic<bool> g_victory_requested{false};
@@ -72,7 +72,7 @@ bool CoordinationSystem::Search_blocks(int x, int y, int w, int h) const {
     if (gx < 0 || gy < 0) continue;
     const int col = gx / kCellSize, row = gy / kCellSize;
     if (col >= kMapSide || row >= kMapSide) continue;
-    if (!_map.cells[row * kMapSide + col].is_wall) continue;
+    if (!Shared(_map.cells[row * kMapSide + col].is_wall)) continue;
     if (g_PhysicsEngine->AABBCollisionCheck(static_cast<float>(gx), static_cast<float>(gy), kCellSize, kCellSize,
                                             static_cast<float>(x), static_cast<float>(y), static_cast<float>(w),
                                             static_cast<float>(h))) {
@@ -83,32 +83,37 @@ bool CoordinationSystem::Search_blocks(int x, int y, int w, int h) const {
 }
 
 void CoordinationSystem::Status_update() {
+  // This thread alone writes energy and the vision circle; the others read them as atomics.
+  float energy = playerdata.energy;
   if (timers.getTime("Energy recovery") > 100000) {
     timers.resetTimer("Energy recovery");
-    playerdata.energy = static_cast<float>(static_cast<double>(playerdata.energy) + 0.1);
+    energy = static_cast<float>(static_cast<double>(energy) + 0.1);
   }
-  if (playerdata.energy > playerdata.max_energy) playerdata.energy = playerdata.max_energy;
+  SetShared(playerdata.energy, std::min(energy, playerdata.max_energy));
 
   const double a = 1.0 / (static_cast<double>(TimeScale()) * 10.0);
-  playerdata.vision_radius = static_cast<float>(
-      playerdata.vision_radius + (static_cast<double>(playerdata.vision_target_radius) - playerdata.vision_radius) * a);
-  const double centre_x = playerdata.player_x + playerdata.player_w * 0.5;
-  const double centre_y = playerdata.player_y + playerdata.player_h * 0.5;
-  playerdata.vision_x = static_cast<float>(playerdata.vision_x + (centre_x - playerdata.vision_x) * a);
-  playerdata.vision_y = static_cast<float>(playerdata.vision_y + (centre_y - playerdata.vision_y) * a);
+  SetShared(playerdata.vision_radius,
+            static_cast<float>(playerdata.vision_radius +
+                               (static_cast<double>(playerdata.vision_target_radius) - playerdata.vision_radius) * a));
+  const Corner player = PlayerCorner();
+  const double centre_x = player.x + playerdata.player_w * 0.5;
+  const double centre_y = player.y + playerdata.player_h * 0.5;
+  SetShared(playerdata.vision_x, static_cast<float>(playerdata.vision_x + (centre_x - playerdata.vision_x) * a));
+  SetShared(playerdata.vision_y, static_cast<float>(playerdata.vision_y + (centre_y - playerdata.vision_y) * a));
 }
 
 void CoordinationSystem::Death_detection() {
   PlayerData& p = playerdata;
-  const double cx = p.player_x + p.player_w * 0.5;
-  const double cy = p.player_y + p.player_h * 0.5;
+  const Corner player = PlayerCorner();
+  const double cx = player.x + p.player_w * 0.5;
+  const double cy = player.y + p.player_h * 0.5;
   // Written so that a NaN centre counts as outside: such a player could never move again,
   // and respawning brings it back.
   if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return;
 
   {
     std::lock_guard lock(motion_mutex);
-    p.round_over = true;
+    SetShared(p.round_over, true);
     p.velocity_x = 0;
     p.velocity_y = 0;
     p.player_x = kParkedCorner;
@@ -116,8 +121,9 @@ void CoordinationSystem::Death_detection() {
   }
 
   // One step, so the send loop takes them newest first: the score, then the notice.
-  network_transmission.pushOutgoing({BuildDeathNotice(), BuildScoreCommand(versus.kills, versus.deaths + 1)});
-  versus.deaths += 1;
+  network_transmission.pushOutgoing(
+      {BuildDeathNotice(), BuildScoreCommand(Shared(versus.kills), Shared(versus.deaths) + 1)});
+  AddDeath();
 
   StartShakeAndFlash();
   death();  // cut short by a close request, after which respawning does no harm
@@ -132,7 +138,7 @@ void CoordinationSystem::RequestVictory() { g_victory_requested.store(true); }
 bool CoordinationSystem::TakeVictoryRequest() { return g_victory_requested.exchange(false); }
 
 void CoordinationSystem::win_death() {
-  playerdata.round_over = true;
+  SetShared(playerdata.round_over, true);
   o_death();
   // The velocity stays as it was, and the peer's score command sets the score.
   Respawn(playerdata);

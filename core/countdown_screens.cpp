@@ -65,7 +65,7 @@ void RunCountdown(const CountdownLook& look) {
     // At 30 points the first line runs past the window's edge and would hide the count.
     const int text_width = esw - kTextLeft - kTextLeft / 10;
     DrawTextsFitted(kTextLeft, kFirstLineTop, look.first_line(seconds_left), text_width);
-    DrawTextsFitted(kTextLeft, kScoreLineTop, CountdownScoreText(versus.kills, versus.deaths), text_width);
+    DrawTextsFitted(kTextLeft, kScoreLineTop, CountdownScoreText(Shared(versus.kills), Shared(versus.deaths)), text_width);
     FlushBatchDraw();
     // The present tasks queued by the flush run on the GUI thread's event processing, which
     // the main loop cannot do while it waits here; doing it after the flush means em is free.

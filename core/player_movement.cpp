@@ -34,7 +34,7 @@ void Physics_step() {
   const float x0 = p.player_x, y0 = p.player_y;
   float vx = p.velocity_x, vy = p.velocity_y;
 
-  const double energy = p.energy, max_energy = p.max_energy;
+  const double energy = Shared(p.energy), max_energy = p.max_energy;
   if (energy < max_energy * 0.5) {
     // Full speed at half energy, falling linearly to 0.9 of it at none.
     const float f = static_cast<float>(energy / (max_energy * 0.5) * 0.1 + 0.9);
@@ -63,7 +63,7 @@ void WhileControl() {
   RunFixedRateLoop(refresh_rate[0], nullptr, [&cooldown] {
     // A countdown ignores input and leaves the tick uncounted, but the tick still sleeps
     // its period rather than spinning a core until the round restarts.
-    if (playerdata.round_over) return;
+    if (Shared(playerdata.round_over)) return;
     Detecting_movement();
     if (cooldown.Tick(Fire())) Shoot();  // at most one shot per tick, a steady stream while held
     frame[4].fetch_add(1, std::memory_order_relaxed);

@@ -293,12 +293,14 @@ void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<f
 
 void CoordinationSystem::StartPlayerBleed(float duration) {
   BleedEffect(0, [] {
-    return std::pair{playerdata.player_x + 0.5f * playerdata.player_w, playerdata.player_y + 0.5f * playerdata.player_h};
+    const Corner corner = PlayerCorner();
+    return std::pair{corner.x + 0.5f * playerdata.player_w, corner.y + 0.5f * playerdata.player_h};
   }, duration);
 }
 
 void CoordinationSystem::StartEnemyBleed(float duration) {
   BleedEffect(1, [] {
-    return std::pair{playerdata.enemy_x + 0.5f * playerdata.enemy_w, playerdata.enemy_y + 0.5f * playerdata.enemy_h};
+    const Corner corner = EnemyCorner();
+    return std::pair{corner.x + 0.5f * playerdata.enemy_w, corner.y + 0.5f * playerdata.enemy_h};
   }, duration);
 }

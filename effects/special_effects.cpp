@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -52,9 +54,21 @@ int OffsetCoordinate(int origin, int offset) {
   return static_cast<int>(std::clamp<long long>(static_cast<long long>(origin) + offset, INT_MIN, INT_MAX));
 }
 
-// Moves the window on the GUI thread. Moves queued from one thread run in the order queued.
-void QueueMove(QWindow* window, QPoint to) {
-  QMetaObject::invokeMethod(window, [window, to] { window->setPosition(to); }, Qt::QueuedConnection);
+// Where the window stood before a shake, learnt and used on the GUI thread only: the
+// window's geometry belongs to that thread.
+using ShakeOrigin = std::shared_ptr<std::optional<QPoint>>;
+
+// Moves the window by `offset` from its place before the shake, on the GUI thread. Moves
+// queued from one thread run in the order queued.
+void QueueMove(QWindow* window, const ShakeOrigin& origin, QPoint offset) {
+  QMetaObject::invokeMethod(
+      window,
+      [window, origin, offset] {
+        if (!*origin) *origin = window->position();
+        const QPoint base = **origin;
+        window->setPosition(OffsetCoordinate(base.x(), offset.x()), OffsetCoordinate(base.y(), offset.y()));
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -94,7 +108,7 @@ void SpecialEffects::windowFlash(int intensity, unsigned long colour, double hol
 void SpecialEffects::windowShake(double duration, double interval, int amplitude) {
   QWindow* window = ew;
   if (!window || amplitude < 1 || !(duration > 0) || !(interval > 0)) return;
-  const QPoint origin = window->geometry().topLeft();
+  const ShakeOrigin origin = std::make_shared<std::optional<QPoint>>();
   const auto start = std::chrono::steady_clock::now();
   std::random_device device("default");
   std::mt19937 engine(device());
@@ -103,16 +117,16 @@ void SpecialEffects::windowShake(double duration, double interval, int amplitude
   for (;;) {
     if (ecl.load()) {
       // Put the window back only while there is still an application to run the move.
-      if (moved && QCoreApplication::instance()) QueueMove(window, origin);
+      if (moved && QCoreApplication::instance()) QueueMove(window, origin, QPoint());
       return;
     }
     if (SecondsSince(start) >= duration) {
-      QueueMove(window, origin);
+      QueueMove(window, origin, QPoint());
       return;
     }
     const int dy = offset(engine);
     const int dx = offset(engine);
-    QueueMove(window, QPoint(OffsetCoordinate(origin.x(), dx), OffsetCoordinate(origin.y(), dy)));
+    QueueMove(window, origin, QPoint(dx, dy));
     moved = true;
     SleepMicros(ToMicros(interval));
   }

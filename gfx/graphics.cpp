@@ -161,6 +161,27 @@ void FlushBatchDraw() {
 
 bool BatchOpen() { return g_batchOpen.load(); }
 
+namespace {
+
+// The drawing state belongs to whoever holds em: a thread without a batch changes it only
+// while holding em, so the state never changes in the middle of another thread's frame.
+template <class Change>
+void ChangeDrawState(Change change) {
+  if (t_ownsBatch || !em) {
+    change();
+    return;
+  }
+  QMutexLocker lock(em);
+  change();
+}
+
+}  // namespace
+
+QPoint PointerInWindow() {
+  return QPoint(std::atomic_ref<int>(emp[0]).load(std::memory_order_relaxed),
+                std::atomic_ref<int>(emp[1]).load(std::memory_order_relaxed));
+}
+
 void cleardevice() {
   if (epn) {
     epn->fillRect(QRect(0, 0, esw, esh), _qc(ebk));
@@ -172,8 +193,10 @@ void cleardevice() {
 }
 
 void setfillcolor(unsigned long c) {
-  ef = c;
-  if (epn) epn->setBrush(QBrush(_qc(c), Qt::SolidPattern));
+  ChangeDrawState([c] {
+    ef = c;
+    if (epn) epn->setBrush(QBrush(_qc(c), Qt::SolidPattern));
+  });
 }
 
 void fillrectangle(int left, int top, int right, int bottom) {
@@ -206,29 +229,41 @@ void settextstyle(int height, int width, const wchar_t* face) {
   (void)width;  // glyph width follows the face
   const QString family = face ? QString::fromWCharArray(face) : QString();
   const QFont font = makeFont(family, height >= 1 ? height : 16);
-  if (eft)
-    *eft = font;
-  else
-    eft = new QFont(font);
-  if (epn) epn->setFont(*eft);
+  ChangeDrawState([&font] {
+    if (eft)
+      *eft = font;
+    else
+      eft = new QFont(font);
+    if (epn) epn->setFont(*eft);
+  });
 }
 
 void setlinecolor(unsigned long c) {
-  elc = c;
-  _as(epn);
+  ChangeDrawState([c] {
+    elc = c;
+    _as(epn);
+  });
 }
 
 void setlinestyle(int style, int thickness) {
-  els = style;
-  elt = thickness;
-  _as(epn);
+  ChangeDrawState([style, thickness] {
+    els = style;
+    elt = thickness;
+    _as(epn);
+  });
 }
 
 void setbkmode(int mode) {
-  ebm = mode;
-  _as(epn);
+  ChangeDrawState([mode] {
+    ebm = mode;
+    _as(epn);
+  });
 }
 
-void setbkcolor(unsigned long c) { ebk = c; }
+void setbkcolor(unsigned long c) {
+  ChangeDrawState([c] { ebk = c; });
+}
 
-void settextcolor(unsigned long c) { etx = c; }
+void settextcolor(unsigned long c) {
+  ChangeDrawState([c] { etx = c; });
+}

@@ -43,7 +43,10 @@ extern unsigned long etx;  // text colour
 // Input state, written by the event filter on the GUI thread.
 extern std::atomic<bool> eks[256];  // sampled key state
 extern std::atomic<bool> ekr[256];  // raw key state
-extern int emp[2];                  // mouse x, y
+extern int emp[2];                  // mouse x, y in window coordinates; relaxed atomics
+// The pointer's last position inside the window, as the GUI thread recorded it: safe on any
+// thread, unlike asking the window system from outside the GUI thread.
+QPoint PointerInWindow();
 extern bool eml;
 extern bool emr;
 extern std::atomic<bool> ecl;  // close requested

@@ -70,8 +70,8 @@ bool InputEventFilter::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
       if (auto* mouse = dynamic_cast<QMouseEvent*>(event)) {
         const QPointF pos = mouse->position();
-        emp[0] = static_cast<int>(pos.x());
-        emp[1] = static_cast<int>(pos.y());
+        std::atomic_ref<int>(emp[0]).store(static_cast<int>(pos.x()), std::memory_order_relaxed);
+        std::atomic_ref<int>(emp[1]).store(static_cast<int>(pos.y()), std::memory_order_relaxed);
       }
       break;
     case QEvent::KeyPress:

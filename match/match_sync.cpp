@@ -46,8 +46,7 @@ void ApplyCoordinates(const std::vector<std::string>& values) {
   // Both converted before either is written: a half-applied position is a wrong position.
   const float x = FiniteValue(values, 0);
   const float y = FiniteValue(values, 1);
-  playerdata.enemy_x = x;
-  playerdata.enemy_y = y;
+  SetEnemyCorner({x, y});
   const int64_t now = SteadyMicros();
   const int64_t before = network_transmission.peer_heard_us.exchange(now);
   // A peer that has just come, or come back, gets the whole maze now rather than at the
@@ -65,15 +64,15 @@ void ApplyMapCell(const std::vector<std::string>& values) {
 // both players fell at once, and a repeated or late report changes nothing.
 void ApplyScore(const std::vector<std::string>& values) {
   const int kills = IntValue(values, 1);
-  versus.kills = std::max(versus.kills, kills);
+  MergeScore(kills, 0);
   const int deaths = IntValue(values, 0);
-  versus.deaths = std::max(versus.deaths, deaths);
+  MergeScore(0, deaths);
 }
 
 void HitReaction() {
   // While a countdown shows nobody is in play, and a knock would only carry over into the
   // next round.
-  if (playerdata.round_over) return;
+  if (Shared(playerdata.round_over)) return;
   StartShakeAndFlash();
   {
     std::lock_guard lock(motion_mutex);
@@ -105,7 +104,7 @@ void SendMazeAndScore() {
     }
   }
   if (resync) {
-    SendToPeer(BuildScoreCommand(versus.kills, versus.deaths));
+    SendToPeer(BuildScoreCommand(Shared(versus.kills), Shared(versus.deaths)));
     timers.resetTimer(kMapSyncTimer);
   }
 }
@@ -133,7 +132,7 @@ void Send_Map() {
     std::lock_guard lock(map_mutex);
     for (int i = 0; i < kMapCells; ++i) {
       types[i] = _map.cells[i].type;
-      walls[i] = _map.cells[i].is_wall;
+      walls[i] = Shared(_map.cells[i].is_wall);
     }
   }
   for (int row = 0; row < kMapSide; ++row)

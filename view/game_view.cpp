@@ -1,6 +1,7 @@
 // The render loop and the game-view drawing routines. Runs on the render thread, which
-// holds the frame-buffer lock from BeginBatchDraw to FlushBatchDraw and reads the game
-// records without locks, except the cells' kind text, copied once per routine under map_mutex.
+// holds the frame-buffer lock from BeginBatchDraw to FlushBatchDraw; it reads the positions
+// and bullets under their locks, the cells' kind text once per routine under map_mutex, and
+// the other shared scalars as relaxed atomics.
 #include "view/game_view.h"
 
 #include "app/game_records.h"
@@ -11,7 +12,6 @@
 #include "gfx/graphics.h"
 #include "view/sidebar.h"
 
-#include <QCursor>
 #include <QPainterPath>
 
 #include <array>
@@ -45,7 +45,7 @@ MapLooks SnapshotMap() {
   std::lock_guard lock(map_mutex);
   for (size_t i = 0; i < looks.size(); ++i) {
     const MapCell& cell = _map.cells[i];
-    looks[i] = cell.type == "wall" ? CellLook::Block : cell.is_wall ? CellLook::Marked : CellLook::Empty;
+    looks[i] = cell.type == "wall" ? CellLook::Block : Shared(cell.is_wall) ? CellLook::Marked : CellLook::Empty;
   }
   return looks;
 }
@@ -64,10 +64,11 @@ void DrawFrame() {
   Render_Map();
   Render_bullet();
   RenderAllParticles();
-  Render_Player(playerdata.player_x + 0.5f * playerdata.player_w, playerdata.player_y + 0.5f * playerdata.player_h,
-                kGreen);
-  Render_Player(playerdata.enemy_x + 0.5f * playerdata.enemy_w, playerdata.enemy_y + 0.5f * playerdata.enemy_h, kRed);
-  Render_Vision(TruncatePixel(playerdata.vision_x), TruncatePixel(playerdata.vision_y), TruncatePixel(playerdata.vision_radius));
+  const Corner player = PlayerCorner(), enemy = EnemyCorner();
+  Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, kGreen);
+  Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, kRed);
+  Render_Vision(TruncatePixel(Shared(playerdata.vision_x)), TruncatePixel(Shared(playerdata.vision_y)),
+                TruncatePixel(Shared(playerdata.vision_radius)));
   Render_line();
   Render_sidebar();
   FlushBatchDraw();
@@ -81,7 +82,7 @@ void RenderWhile() {
   RunFixedRateLoop(refresh_rate[2], &frame[1], [&blur] {
     // The flag is read once: had it turned true between two reads, the batch and its lock
     // would stay open for good.
-    if (!playerdata.round_over) {
+    if (!Shared(playerdata.round_over)) {
       BeginBatchDraw();
       DrawFrame();
     }
@@ -93,7 +94,7 @@ void RenderWhile() {
 }
 
 void Render_frame() {
-  if (playerdata.round_over) return;
+  if (Shared(playerdata.round_over)) return;
   DrawFrame();
 }
 
@@ -133,10 +134,17 @@ void Render_bullet() {
   setfillcolor(kBlack);
   setlinecolor(kBlack);
   setlinestyle(0, 1);
-  for (int i = 0; i < kBulletSlots; ++i) {
-    if (!bullet.slots[i].active) continue;
-    fillcircle(TruncatePixel(bullet.motion[i].x), TruncatePixel(bullet.motion[i].y), kBulletRadius);
+  // Copied under the bullets' lock and drawn from the copy, so the bullet thread never waits
+  // for the painting.
+  std::array<QPoint, kBulletSlots> flying;
+  size_t count = 0;
+  {
+    std::lock_guard lock(bullet_mutex);
+    for (int i = 0; i < kBulletSlots; ++i)
+      if (bullet.slots[i].active)
+        flying[count++] = QPoint(TruncatePixel(bullet.motion[i].x), TruncatePixel(bullet.motion[i].y));
   }
+  for (size_t i = 0; i < count; ++i) fillcircle(flying[i].x(), flying[i].y(), kBulletRadius);
 }
 
 void Render_Player(float x, float y, unsigned long colour) {
@@ -163,16 +171,16 @@ void Render_Vision(int x, int y, int radius) {
 }
 
 void Render_line() {
-  QPoint mouse = QCursor::pos();
-  if (ew) mouse = ew->mapFromGlobal(mouse);
+  const QPoint mouse = PointerInWindow();
   setlinestyle(0, 5);
   setlinecolor(kRed);
   if (!epn) return;
   epn->setBrush(Qt::NoBrush);
   epn->drawEllipse(QRect(mouse.x() - kMouseRingRadius, mouse.y() - kMouseRingRadius, 2 * kMouseRingRadius,
                          2 * kMouseRingRadius));
-  epn->drawLine(TruncatePixel(playerdata.player_x + 0.5f * playerdata.player_w),
-                TruncatePixel(playerdata.player_y + 0.5f * playerdata.player_h), mouse.x(), mouse.y());
+  const Corner player = PlayerCorner();
+  epn->drawLine(TruncatePixel(player.x + 0.5f * playerdata.player_w),
+                TruncatePixel(player.y + 0.5f * playerdata.player_h), mouse.x(), mouse.y());
   _as(epn);  // brush back; the red 5 px pen stays
 }
 
@@ -208,13 +216,14 @@ void Render_minimap(int x, int y, float scale) {
   setlinestyle(0, 1);
   const int radius = TruncatePixel(kPlayerRadius * scale);
   const PlayerData& p = playerdata;
-  fillcircle(TruncatePixel((p.player_x + 0.5f * p.player_w) * scale + ox),
-             TruncatePixel((p.player_y + 0.5f * p.player_h) * scale + oy), radius);
+  const Corner player = PlayerCorner(), enemy = EnemyCorner();
+  fillcircle(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
+             TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy), radius);
   setfillcolor(kRed);
-  const double dx = static_cast<double>(p.player_x) - p.enemy_x;
-  const double dy = static_cast<double>(p.player_y) - p.enemy_y;
+  const double dx = static_cast<double>(player.x) - enemy.x;
+  const double dy = static_cast<double>(player.y) - enemy.y;
   if (std::sqrt(dx * dx + dy * dy) < kMinimapEnemyRange) {
-    fillcircle(TruncatePixel((p.enemy_x + 0.5f * p.enemy_w) * scale + ox), TruncatePixel((p.enemy_y + 0.5f * p.enemy_h) * scale + oy),
+    fillcircle(TruncatePixel((enemy.x + 0.5f * p.enemy_w) * scale + ox), TruncatePixel((enemy.y + 0.5f * p.enemy_h) * scale + oy),
                radius);
   }
 }

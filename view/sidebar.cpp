@@ -151,11 +151,11 @@ void Render_sidebar() {
   UpdateFrameRate();
 
   Roundrectangle(805, 230, 195, 30, 10, kStripGrey);
-  DrawTextsFitted(810, 235, ScoreText(versus.kills, versus.deaths), kSidebarTextWidth);
+  DrawTextsFitted(810, 235, ScoreText(Shared(versus.kills), Shared(versus.deaths)), kSidebarTextWidth);
 
   Roundrectangle(805, 270, 195, 300, 10, kStatusGrey);
   Roundrectangle(805, 280, 195, 30, 10, kStripGrey);
-  const float energy = playerdata.energy;
+  const float energy = Shared(playerdata.energy);
   const float maxEnergy = playerdata.max_energy;
   DrawTextsFitted(810, 285, EnergyText(energy, maxEnergy), kSidebarTextWidth);
   Progress_drawing(805, 315, 195, 30, maxEnergy, energy, kBarBack, kBarFront);

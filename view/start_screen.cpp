@@ -155,8 +155,9 @@ void DrawRoundRectGray(int x, int y, int w, int h, int radius, unsigned long fil
 std::string _start(const std::string& lan_address) {
   TakeClick(), TakeEscape();  // a click from before the screen showed is not a choice
   for (;;) {
-    const int x = emp[0], y = emp[1];
-    const bool on_start = InStartButton(x, y), on_settings = InSettingsButton(x, y);
+    const QPoint pointer = PointerInWindow();
+    const bool on_start = InStartButton(pointer.x(), pointer.y());
+    const bool on_settings = InSettingsButton(pointer.x(), pointer.y());
     if (!Frame([&] {
           DrawButton(250, kStartButtonText, 280, on_start);
           DrawButton(450, kSettingsButtonText, 320, on_settings);
@@ -164,8 +165,9 @@ std::string _start(const std::string& lan_address) {
       return "";
     if (!TakeClick()) continue;
     // The press is judged where the pointer is now, after this frame's events.
-    if (InStartButton(emp[0], emp[1])) return kStartButtonText;
-    if (InSettingsButton(emp[0], emp[1]) && !ShowSettings(lan_address)) return "";
+    const QPoint at = PointerInWindow();
+    if (InStartButton(at.x(), at.y())) return kStartButtonText;
+    if (InSettingsButton(at.x(), at.y()) && !ShowSettings(lan_address)) return "";
     TakeClick();
   }
 }

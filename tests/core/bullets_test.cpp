@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCursor>
 
 #include "app/game_records.h"
 #include "effects/effect_spawners.h"
@@ -36,7 +35,7 @@ TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
   for (int i = 0; i < kBulletSlots; ++i) ASSERT_EQ(Launch_bullet(500, 40), i);
   EXPECT_EQ(Launch_bullet(500, 40), -1);
   bullet.slots[200].active = bullet.slots[9].active = false, frame[0] = 42;
-  QCursor::setPos(40, 140);  // no window: screen and arena coordinates agree
+  emp[0] = 40, emp[1] = 140;  // where the GUI thread last saw the pointer in the window
   Shoot();
   const BulletMotion& m = bullet.motion[9];
   EXPECT_TRUE(bullet.slots[9].active && bullet.slots[9].fired_frame == 42 && !bullet.slots[200].active);

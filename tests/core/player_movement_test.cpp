@@ -75,13 +75,13 @@ TEST_F(MovementTest, PositionsOutsideTheGridMeetNoWallsWhateverTheirValue) {
 }
 
 TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsInsteadOfSpinning) {
-  playerdata.round_over = ekr['D'] = true;
+  SetShared(playerdata.round_over, true), ekr['D'] = true;
   const std::clock_t cpu_start = std::clock();  // process CPU time: the test thread only sleeps
   std::thread control(WhileControl);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_LT((std::clock() - cpu_start) * 1000.0 / CLOCKS_PER_SEC, 100.0);  // spinning burns ~300 ms
   EXPECT_TRUE(playerdata.velocity_x == 0 && frame[4] == 0);
-  playerdata.round_over = false;  // the same loop then takes the key
+  SetShared(playerdata.round_over, false);  // the same loop then takes the key
   for (int i = 0; i < 400 && frame[4] < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ecl = true;
   control.join();
