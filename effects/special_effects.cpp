@@ -61,14 +61,11 @@ using ShakeOrigin = std::shared_ptr<std::optional<QPoint>>;
 // Moves the window by `offset` from its place before the shake, on the GUI thread. Moves
 // queued from one thread run in the order queued.
 void QueueMove(QWindow* window, const ShakeOrigin& origin, QPoint offset) {
-  QMetaObject::invokeMethod(
-      window,
-      [window, origin, offset] {
-        if (!*origin) *origin = window->position();
-        const QPoint base = **origin;
-        window->setPosition(OffsetCoordinate(base.x(), offset.x()), OffsetCoordinate(base.y(), offset.y()));
-      },
-      Qt::QueuedConnection);
+  RunOnGuiThread(window, [window, origin, offset] {
+    if (!*origin) *origin = window->position();
+    const QPoint base = **origin;
+    window->setPosition(OffsetCoordinate(base.x(), offset.x()), OffsetCoordinate(base.y(), offset.y()));
+  });
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QMetaObject>
 #include <QRegion>
 
+#include <mutex>
+
 QWindow* ew = nullptr;
 QBackingStore* eb = nullptr;
 QPixmap* ebf = nullptr;
@@ -156,10 +158,16 @@ void FlushBatchDraw() {
   // During shutdown the application object may already be gone; nothing can present then.
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return;
-  QMetaObject::invokeMethod(app, [] { presentFrame(); }, Qt::QueuedConnection);
+  RunOnGuiThread(app, [] { presentFrame(); });
 }
 
 bool BatchOpen() { return g_batchOpen.load(); }
+
+void RunOnGuiThread(QObject* target, std::function<void()> call) {
+  static std::mutex post_mutex;
+  std::lock_guard lock(post_mutex);
+  QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
+}
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <QWindow>
 
 #include <atomic>
+#include <functional>
 
 // Colours are 0x00BBGGRR, red in the low byte, always opaque.
 constexpr unsigned long RGB(int r, int g, int b) {
@@ -53,6 +54,11 @@ extern std::atomic<bool> ecl;  // close requested
 
 QColor _qc(unsigned long c);
 void _as(QPainter* p);
+
+// Queues `call` to run on the thread of `target` (the GUI thread for the window and the
+// application). Every thread posts through here, one at a time, so the race detector sees
+// the hand-offs ordered even though Qt's queue lock is out of its sight.
+void RunOnGuiThread(QObject* target, std::function<void()> call);
 
 void initgraph(int width, int height);
 void BeginBatchDraw();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
+#include <mutex>
 #include <thread>
 #include "app/game_records.h"
 #include "core/coordination_system.h"
@@ -80,7 +81,10 @@ TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsInsteadOfSpinning) {
   std::thread control(WhileControl);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_LT((std::clock() - cpu_start) * 1000.0 / CLOCKS_PER_SEC, 100.0);  // spinning burns ~300 ms
-  EXPECT_TRUE(playerdata.velocity_x == 0 && frame[4] == 0);
+  {
+    std::lock_guard lock(motion_mutex);  // the loop runs on
+    EXPECT_TRUE(playerdata.velocity_x == 0 && frame[4] == 0);
+  }
   SetShared(playerdata.round_over, false);  // the same loop then takes the key
   for (int i = 0; i < 400 && frame[4] < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ecl = true;

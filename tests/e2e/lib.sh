@@ -23,7 +23,15 @@ trap cleanup EXIT
 trap 'exit 130' INT # so that cleanup runs on these too (a test timeout sends TERM)
 trap 'exit 143' TERM
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# Fails the test; a sanitizer's report in any game's error output is shown first.
+fail() {
+  local err
+  for err in $(find "$WORK" -name '*.err' 2>/dev/null); do
+    grep -q -E 'Sanitizer|runtime error' "$err" && { echo "--- $err" >&2; head -n 80 "$err" >&2; }
+  done
+  echo "FAIL: $*" >&2
+  exit 1
+}
 
 start_xvfb() {
   exec 3>"$WORK/display"

@@ -1,6 +1,7 @@
 // Effect spawners and bleeding: the rules' compounding fade, the bursts' sizes and fallback
 // directions, and the lifecycle of the real detached bleeding threads (polled, not timed).
 #include "effects/effect_spawners.h"
+#include "services/background_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ class SpawnerTest : public ::testing::Test {
     for (int i = 0; i < 300 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return pred();
   }
-  static long Threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
+  static size_t Threads() { return background_threads.Count(); }
   ParticleManager& store = ParticleManager::GetInstance();
 };
 
@@ -93,7 +94,7 @@ TEST_F(SpawnerTest, DropsOfThePlayerAreBrighterThanThoseOfTheEnemy) {
 }
 
 TEST_F(SpawnerTest, SecondHitExtendsTheOneRunningBleedWhichThenReturnsToIdle) {
-  const long before = Threads();
+  const size_t before = Threads();
   cs->StartEnemyBleed(0.5f);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   cs->StartEnemyBleed(0.5f);
@@ -104,7 +105,7 @@ TEST_F(SpawnerTest, SecondHitExtendsTheOneRunningBleedWhichThenReturnsToIdle) {
 }
 
 TEST_F(SpawnerTest, TargetsBleedIndependentlyAndAMissingTimerEndsTheBleed) {
-  const long before = Threads();
+  const size_t before = Threads();
   cs->StartPlayerBleed(5);
   cs->StartEnemyBleed(1);
   EXPECT_EQ(Threads(), before + 2);

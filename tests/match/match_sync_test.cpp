@@ -322,7 +322,7 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   const auto guest_maze = [] {
     std::string maze(kMapCells, '.');
     for (int i = 0; i < kMapCells; ++i)
-      if (_map.cells[i].is_wall) maze[i] = '#';
+      if (Shared(_map.cells[i].is_wall)) maze[i] = '#';
     return maze;
   };
   const auto agree = [&] {
@@ -335,7 +335,7 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   bool guest_regrew = false;
   const auto watch_guest = [&](std::chrono::milliseconds span) {
     for (const auto end = std::chrono::steady_clock::now() + span; std::chrono::steady_clock::now() < end;) {
-      for (const int cell : guest_walls) guest_regrew |= _map.cells[cell].is_wall;
+      for (const int cell : guest_walls) guest_regrew |= Shared(_map.cells[cell].is_wall);
       std::this_thread::sleep_for(1ms);
     }
   };

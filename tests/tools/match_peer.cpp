@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     }
     std::string line(kMapCells, '.');
     for (int i = 0; i < kMapCells; ++i)
-      if (_map.cells[i].is_wall) line[i] = '#';
+      if (Shared(_map.cells[i].is_wall)) line[i] = '#';
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
     pollfd input{STDIN_FILENO, POLLIN, 0};
