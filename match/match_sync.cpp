@@ -122,6 +122,8 @@ void SendNewestCommand() {
 
 bool Initialize_network() {
   if (!playerdata.online) return false;
+  // Strangers' datagrams go at the door, before they take a place in the queue.
+  _network.acceptOnlyFrom(playerdata.peer_ip, playerdata.peer_port);
   return _network.start(0, playerdata.local_port);
 }
 

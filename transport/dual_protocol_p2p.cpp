@@ -254,6 +254,9 @@ int DualProtocolP2P::adoptConnection(int socket, const std::string& ip, unsigned
   {
     std::lock_guard lock(clientsMutex);
     if (!tcpRunning.load()) return -1;  // a stop came first; the link closes the socket
+    // Each connection costs a thread and a frame buffer of up to 10 MiB: strangers opening
+    // connections without end must not be able to take the process down.
+    if (clients.size() >= kMaxTcpConnections) return -1;
     clientId = nextClientId++;
     TCPClient& client = clients[clientId];
     client.socket = socket;

@@ -27,6 +27,8 @@ struct NetworkMessage {
 
 class DualProtocolP2P {
  public:
+  // Connections held at once; one more is closed as soon as it is accepted or made.
+  static constexpr size_t kMaxTcpConnections = 16;
   using DataCallback = std::function<void(const NetworkMessage&)>;
   using MessageSink = std::function<void(NetworkMessage&&)>;
   using ConnectionCallback =

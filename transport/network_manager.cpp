@@ -66,6 +66,7 @@ int NetworkManager::connectTCP(const std::string& ip, unsigned short port) {
 bool NetworkManager::getMessage(NetworkMessage& out) {
   std::lock_guard lock(queueMutex);
   if (messageQueue.empty()) return false;
+  queuedBytes -= messageQueue.front().data.size();
   out = std::move(messageQueue.front());
   messageQueue.pop_front();
   return true;
@@ -75,6 +76,7 @@ size_t NetworkManager::takeMessages(std::deque<NetworkMessage>& out) {
   out.clear();
   std::lock_guard lock(queueMutex);
   out.swap(messageQueue);
+  queuedBytes = 0;
   return out.size();
 }
 
@@ -86,6 +88,7 @@ bool NetworkManager::waitMessage(NetworkMessage& out, int timeoutMs) {
   else
     queueCondition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs), ready);
   if (!running.load() || messageQueue.empty()) return false;
+  queuedBytes -= messageQueue.front().data.size();
   out = std::move(messageQueue.front());
   messageQueue.pop_front();
   return true;
@@ -99,9 +102,23 @@ unsigned short NetworkManager::boundPort(ProtocolType protocol) const { return p
 
 void NetworkManager::onDataReceived(const NetworkMessage& message) { onDataReceived(NetworkMessage(message)); }
 
+void NetworkManager::acceptOnlyFrom(const std::string& ip, unsigned short port) {
+  std::lock_guard lock(queueMutex);
+  acceptedIp = ip;
+  acceptedPort = port;
+}
+
 void NetworkManager::onDataReceived(NetworkMessage&& message) {
   {
     std::lock_guard lock(queueMutex);
+    if (!acceptedIp.empty() && (message.port != acceptedPort || message.ip != acceptedIp)) return;
+    if (message.data.size() > kMaxQueuedBytes) return;
+    while (!messageQueue.empty() &&
+           (messageQueue.size() >= kMaxQueuedMessages || queuedBytes + message.data.size() > kMaxQueuedBytes)) {
+      queuedBytes -= messageQueue.front().data.size();
+      messageQueue.pop_front();
+    }
+    queuedBytes += message.data.size();
     messageQueue.push_back(std::move(message));
   }
   queueCondition.notify_one();

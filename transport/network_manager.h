@@ -46,6 +46,15 @@ class NetworkManager {
   // Local port of a running channel (the system's pick after port 0), else 0.
   unsigned short boundPort(ProtocolType protocol) const;
 
+  // Only datagrams and frames from ip:port are queued from now on; everything else is
+  // dropped as it arrives. An empty ip accepts everyone again.
+  void acceptOnlyFrom(const std::string& ip, unsigned short port);
+
+  // Bounds of the queue: past either, the oldest messages make room. A peer or a stranger
+  // sending faster than the game reads can cost this much memory and no more.
+  static constexpr size_t kMaxQueuedMessages = 4096;
+  static constexpr size_t kMaxQueuedBytes = 16 * 1024 * 1024;
+
   // The producer side: queues the message (a copy, or the message itself when handed over)
   // and wakes one waiter.
   void onDataReceived(const NetworkMessage& message);
@@ -54,6 +63,9 @@ class NetworkManager {
  private:
   DualProtocolP2P peer;
   std::deque<NetworkMessage> messageQueue;
+  size_t queuedBytes = 0;        // payload bytes in messageQueue; under queueMutex
+  std::string acceptedIp;        // under queueMutex; empty: everyone
+  unsigned short acceptedPort = 0;
   std::mutex queueMutex;
   std::condition_variable queueCondition;
   std::atomic<bool> running{false};

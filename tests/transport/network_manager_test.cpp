@@ -2,6 +2,8 @@
 // on running, a half-failed start, restart, and a UDP and a TCP message over loopback.
 #include "transport/network_manager.h"
 
+#include <deque>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -51,6 +53,33 @@ TEST(NetworkManagerTest, SendsOnlyWhileRunningAndRecoversFromAHalfFailedStart) {
   EXPECT_FALSE(a.isRunnings() || a.sendUDP("127.0.0.1", b.boundPort(ProtocolType::UDP), "x"));
   EXPECT_TRUE(a.getTCPpeers().empty());
   EXPECT_TRUE(a.start(0, 0));
+}
+
+// A stranger flooding the port, or a peer sending faster than the game reads, costs bounded
+// memory, and the newest messages are the ones kept.
+TEST(NetworkManagerBounds, StrangersStayOutAndTheQueueKeepsTheNewestWithinItsBounds) {
+  NetworkManager manager;
+  const auto from = [](std::string data, std::string ip, unsigned short port) {
+    return NetworkMessage{std::move(data), std::move(ip), port, ProtocolType::UDP};
+  };
+  manager.acceptOnlyFrom("127.0.0.1", 5000);
+  manager.onDataReceived(from("stranger", "127.0.0.2", 5000));
+  manager.onDataReceived(from("same host, other port", "127.0.0.1", 5001));
+  for (size_t i = 0; i < NetworkManager::kMaxQueuedMessages + 10; ++i)
+    manager.onDataReceived(from(std::to_string(i), "127.0.0.1", 5000));
+  std::deque<NetworkMessage> taken;
+  EXPECT_EQ(manager.takeMessages(taken), NetworkManager::kMaxQueuedMessages);
+  EXPECT_EQ(taken.front().data, "10");
+  EXPECT_EQ(taken.back().data, std::to_string(NetworkManager::kMaxQueuedMessages + 9));
+
+  manager.acceptOnlyFrom("", 0);
+  const std::string mebibyte(1 << 20, 'x');
+  for (int i = 0; i < 40; ++i) manager.onDataReceived(from(mebibyte + std::to_string(i), "10.0.0.9", 1));
+  size_t bytes = 0;
+  manager.takeMessages(taken);
+  for (const NetworkMessage& message : taken) bytes += message.data.size();
+  EXPECT_LE(bytes, NetworkManager::kMaxQueuedBytes);
+  EXPECT_EQ(taken.back().data, mebibyte + "39");
 }
 
 }  // namespace
