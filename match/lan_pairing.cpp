@@ -100,7 +100,7 @@ void LanPairing::Set(Phase phase, std::string text) {
 
 std::optional<LanPairing::Partner> LanPairing::JoinSomeRoom() {
   for (const unsigned short port : kRoomSearchPorts) {
-    for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms)) {
+    for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms, cancelled_)) {
       if (cancelled_) return std::nullopt;
       if (rooms_.JoinRoom(room.ip, room.port)) return Partner{room.ip, false};
     }
@@ -137,7 +137,7 @@ std::optional<LanPairing::Partner> LanPairing::WaitInRoom(unsigned short room_po
     // sees the other's room; the side whose room is the higher one gives its room up and
     // joins the other, the same rule on both sides.
     for (const unsigned short port : kRoomSearchPorts) {
-      for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms)) {
+      for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms, cancelled_)) {
         if (cancelled_) return std::nullopt;
         if (const std::optional<RoomInfo> peer = joined()) return Partner{peer->ip, true};
         if (is_own(room) || DeriveHost(LocalAddressToward(room.ip), room_port, room.ip, room.port)) continue;

@@ -190,6 +190,13 @@ void DualProtocolP2P::stopUDP() {
   udpSocket = -1;
 }
 
+bool DualProtocolP2P::restrictUDPTo(const std::string& ip, unsigned short port) {
+  sockaddr_in address{};
+  if (!PeerAddress(ip, port, address)) return false;
+  std::shared_lock lock(udpSocketMutex);
+  return udpSocket != -1 && ::connect(udpSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
 void DualProtocolP2P::stopAll() {
   stopTCP();
   stopUDP();
@@ -418,7 +425,9 @@ void DualProtocolP2P::udpReceiveThread(int socket) {
     if (received > 0) {
       buffer[received] = '\0';
       callDataCallback(NetworkMessage{std::string(buffer), AddressText(from), ntohs(from.sin_port), ProtocolType::UDP});
-    } else if (received < 0 && errno != EAGAIN && errno != ECONNRESET && errno != EINTR) {
+    } else if (received < 0 && errno != EAGAIN && errno != ECONNRESET && errno != EINTR && errno != ECONNREFUSED) {
+      // (A connected socket reports the peer's port being closed as ECONNREFUSED: the peer
+      // may simply not have started yet.)
       ReportFailure("UDP recvfrom");
       break;
     }

@@ -67,6 +67,10 @@ class DualProtocolP2P {
   bool sendData(const std::string& ip, unsigned short port, const std::string& data, ProtocolType protocol);
   bool broadcastUDP(const std::string& ip, unsigned short port, const std::string& data);
   bool sendDataByTCPId(int clientId, const std::string& data);
+  // Connects the UDP socket to ip:port, so the system drops every other sender's datagrams
+  // before they take room in the socket's buffer; sends to any address still work. False
+  // when the UDP channel is stopped or the address is not IPv4.
+  bool restrictUDPTo(const std::string& ip, unsigned short port);
   // (ip, port) of every live connection, by ascending client id.
   PeerList getTCPpeers() const;
   // The local port a running channel is bound to (the system's pick after port 0); 0 when

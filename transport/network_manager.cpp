@@ -22,6 +22,14 @@ bool NetworkManager::start(unsigned short tcpPort, unsigned short udpPort) {
   const bool tcp = peer.startTCP(tcpPort);
   const bool udp = peer.startUDP(udpPort);
   if (tcp && udp) {
+    std::string ip;
+    unsigned short port = 0;
+    {
+      std::lock_guard lock(queueMutex);
+      ip = acceptedIp;
+      port = acceptedPort;
+    }
+    if (!ip.empty()) peer.restrictUDPTo(ip, port);
     running.store(true);
     return true;
   }
@@ -103,9 +111,12 @@ unsigned short NetworkManager::boundPort(ProtocolType protocol) const { return p
 void NetworkManager::onDataReceived(const NetworkMessage& message) { onDataReceived(NetworkMessage(message)); }
 
 void NetworkManager::acceptOnlyFrom(const std::string& ip, unsigned short port) {
-  std::lock_guard lock(queueMutex);
-  acceptedIp = ip;
-  acceptedPort = port;
+  {
+    std::lock_guard lock(queueMutex);
+    acceptedIp = ip;
+    acceptedPort = port;
+  }
+  if (running.load() && !ip.empty()) peer.restrictUDPTo(ip, port);
 }
 
 void NetworkManager::onDataReceived(NetworkMessage&& message) {

@@ -47,7 +47,8 @@ class NetworkManager {
   unsigned short boundPort(ProtocolType protocol) const;
 
   // Only datagrams and frames from ip:port are queued from now on; everything else is
-  // dropped as it arrives. An empty ip accepts everyone again.
+  // dropped as it arrives, datagrams already by the system (the UDP socket is connected to
+  // ip:port while running). An empty ip accepts everyone again on the queue's side.
   void acceptOnlyFrom(const std::string& ip, unsigned short port);
 
   // Bounds of the queue: past either, the oldest messages make room. A peer or a stranger

@@ -340,6 +340,13 @@ void UdpRoomManager::LeaveRoom() {
 }
 
 std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeout_ms) {
+  static const std::atomic<bool> never{false};
+  return SearchRooms(port, timeout_ms, never);
+}
+
+std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeout_ms,
+                                                  const std::atomic<bool>& cancel) {
+  constexpr int kCancelCheckMs = 20;
   std::vector<RoomInfo> rooms;
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return rooms;
@@ -360,9 +367,9 @@ std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeo
   unsigned char buffer[kSearchBufferSize];
   while (sent) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
+    if (left.count() <= 0 || cancel.load()) break;
     pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    if (poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), kCancelCheckMs))) <= 0) continue;
     sockaddr_in from{};
     socklen_t length = sizeof from;
     const ssize_t received =

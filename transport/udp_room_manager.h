@@ -3,6 +3,7 @@
 // the room's receive thread handles incoming datagrams and runs the two callbacks.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,8 @@ class UdpRoomManager {
   // Broadcasts a search on `port` and collects the distinct rooms that answer within
   // `timeout_ms`. Uses a socket of its own: callable any time, from any thread.
   std::vector<RoomInfo> SearchRooms(unsigned short port, int timeout_ms);
+  // The same, given up within about 20 ms once `cancel` is set (with what was found so far).
+  std::vector<RoomInfo> SearchRooms(unsigned short port, int timeout_ms, const std::atomic<bool>& cancel);
   // One DATA datagram to the counterpart; true when all of it was sent.
   bool SendData(const std::vector<unsigned char>& payload);
 
