@@ -28,6 +28,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/loopback_socket.h"
 #include "app/game_records.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
@@ -75,23 +76,6 @@ long SocketDrops(uint16_t port) {
   return -1;
 }
 
-// The peer: a plain UDP socket on 127.0.0.1.
-struct Socket {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  uint16_t port = 0;
-  Socket() {
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), n);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  ~Socket() { close(fd); }
-  void Send(const std::string& text, uint16_t to) const {
-    sockaddr_in a{AF_INET, htons(to), {htonl(INADDR_LOOPBACK)}, {}};
-    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-};
 
 // What a stranger's datagram could change: the player record but the enemy corner, the
 // maze, the score and the count of unhandled commands.
@@ -140,7 +124,7 @@ void BM_FloodAgainstAMatch(benchmark::State& state) {
   }
 #else
   for (auto _ : state) {
-    Socket peer;
+    LoopbackSocket peer;
     Initialize_map();
     playerdata = PlayerData{};
     playerdata.online = true;

@@ -26,6 +26,7 @@
 #include "app/game_records.h"
 #include "core/maze_generator.h"
 #include "gfx/graphics.h"
+#include "support/loopback_socket.h"
 
 extern char** environ;
 
@@ -34,23 +35,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The peer: a plain UDP socket on 127.0.0.1.
-struct Socket {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  uint16_t port = 0;
-  Socket() {
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), n);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  ~Socket() { close(fd); }
-  void Send(const std::string& text, uint16_t to) const {
-    sockaddr_in a{AF_INET, htons(to), {htonl(INADDR_LOOPBACK)}, {}};
-    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-};
 
 // What a datagram could change: the player record but the enemy corner (the peer moves
 // it), the maze, the score and the unhandled commands.
@@ -68,7 +52,7 @@ auto Records() {
 }
 
 TEST(FloodTest, StrangersFloodingTheMatchPortChangeNothingButTheTime) {
-  Socket peer;
+  LoopbackSocket peer;
   bool grid[16][16];
   generateMaze(grid, 5);
   StoreMaze(grid);

@@ -31,6 +31,7 @@
 #include "services/background_threads.h"
 #include "services/timer_manager.h"
 #include "support/lossy_udp_relay.h"
+#include "support/loopback_socket.h"
 
 extern char** environ;
 
@@ -38,32 +39,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A plain UDP socket on 127.0.0.1 standing for the peer (or a stranger).
-struct Socket {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  uint16_t port = 0;
-  Socket() {
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    const int buffer = 1 << 20;  // a whole maze burst fits even while this side is slow to read
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), n);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  ~Socket() { close(fd); }
-  void Send(const std::string& text, uint16_t to) const {
-    sockaddr_in a{AF_INET, htons(to), {htonl(INADDR_LOOPBACK)}, {}};
-    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-  std::optional<std::string> Receive(int timeout_ms = 1000) const {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return std::nullopt;
-    char buffer[4096];
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    return n < 0 ? std::nullopt : std::optional<std::string>(std::string(buffer, static_cast<size_t>(n)));
-  }
-};
 
 template <class Condition>
 bool WaitFor(Condition done, std::chrono::milliseconds limit = 3000ms) {
@@ -78,7 +53,7 @@ bool WaitFor(Condition done, std::chrono::milliseconds limit = 3000ms) {
 // only by the tests that need it.
 class MatchSyncTest : public ::testing::Test {
  protected:
-  Socket peer;
+  LoopbackSocket peer;
   void SetUp() override {
     playerdata = PlayerData{};
     playerdata.online = true;
@@ -177,7 +152,7 @@ TEST_F(MatchSyncTest, EveryKnockSurvivesTheRunningPhysicsStep) {
 
 TEST_F(MatchSyncTest, OnlyThePeersAddressAndPortAreListenedTo) {
   const uint16_t game = StartTransport();
-  Socket stranger, same_host_other_port;
+  LoopbackSocket stranger, same_host_other_port;
   // On loopback every socket shares the peer's address; only the port tells them apart.
   stranger.Send("Coordinate0000000000{111}{111}", game);
   same_host_other_port.Send("Death_notice00000000{XX}", game);
@@ -264,7 +239,7 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
     (host_walls.size() < 3 ? host_walls : guest_walls).push_back(i);
   }
 
-  Socket guest_probe, host_probe;  // reserve two free ports, then hand them over
+  LoopbackSocket guest_probe, host_probe;  // reserve two free ports, then hand them over
   const uint16_t guest_port = guest_probe.port, host_port = host_probe.port;
   close(guest_probe.fd), close(host_probe.fd);
   guest_probe.fd = host_probe.fd = -1;
