@@ -6,24 +6,11 @@
 # other, refused or too late, waits in its own room; every window closes with status 0.
 source "$(dirname "$0")/lib.sh"
 
-CHECK=(python3 "$(dirname "$(realpath "$0")")/ppm_check.py")
-SHOTS=${KEEP_SHOTS:-$WORK/shots}
-mkdir -p "$SHOTS"
 STATUS_TEXT=(40 295 760 335)
-MINIMAP=(805 5 1000 200)
 START_Y=250 SETTINGS_Y=450 # tops of the two 400x100 buttons at x 200-600
 HOLD=${CLICK_HOLD:-0.1}    # seconds a click holds the button down, as a person's does
 T0=$(date +%s%N)
 
-ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
-# poll MS CMD...: runs CMD every 50 ms until it succeeds; false when MS milliseconds pass first.
-poll() {
-  local end=$(($(date +%s%N) + $1 * 1000000))
-  until "${@:2}"; do [ "$(date +%s%N)" -lt "$end" ] || return 1; sleep 0.05; done
-}
-shoot() { on "$1" "$XWIN" shot "${WID_OF[$1]}" "$SHOTS/$2.ppm" 2>/dev/null || echo "no screenshot $2" >&2; }
-crop() { on "$1" "$XWIN" crop "${WID_OF[$1]}" "${@:3:4}" "$WORK/$2.ppm" 2>/dev/null; }
-same() { cmp -s "$WORK/$1.ppm" "$WORK/$2.ppm"; }
 # count NAME R G B X0 Y0 X1 Y1: pixels of exactly that colour in the region (-1: unreadable).
 count() {
   local n
@@ -49,13 +36,6 @@ in_match() { [ "$(count "$1" 125 125 125 "${MINIMAP[@]}")" -ge 100 ]; }
 # status_is NAME REF: NAME's status lines look exactly like the saved crop REF.
 status_is() { crop "$1" "$1_status" "${STATUS_TEXT[@]}" && same "$1_status" "$2"; }
 status_left() { crop "$1" "$1_status" "${STATUS_TEXT[@]}" && ! same "$1_status" "$2"; }
-# still NAME OUT X0 Y0 X1 Y1: a crop that two captures in a row agree on (no half-drawn frame).
-steady() { crop "$@" && sleep 0.1 && crop "$1" "$2.again" "${@:3:4}" && same "$2" "$2.again"; }
-still() { poll 3000 steady "$@" || fail "the region ${*:3:4} of $1 never held still"; }
-walls_equal() {
-  crop "$1" "$1_map" "${MINIMAP[@]}" && crop "$2" "$2_map" "${MINIMAP[@]}" \
-    && "${CHECK[@]}" walls "$WORK/$1_map.ppm" "$WORK/$2_map.ppm" >"$WORK/walls.txt" 2>&1
-}
 # click NAME...: a left click in each window at once, the button held for $HOLD s.
 click() {
   local name pids=()
@@ -74,23 +54,6 @@ press() {
   click "$1"
 }
 away() { on "$1" xdotool mousemove --window "${WID_OF[$1]}" 900 700; }
-close_ok() {
-  on "$1" "$XWIN" close "${WID_OF[$1]}"
-  wait_exit_as "$1" "$2"
-  [ "${STATUS_OF[$1]}" -eq 0 ] || fail "$1 exited with status ${STATUS_OF[$1]} after its window closed"
-  echo "$1 closed in $SHUTDOWN_MS ms ($3)"
-}
-
-# Keeps the last frames and the games' own words for whoever reads the failure.
-fail() {
-  local name
-  for name in "${!PID_OF[@]}"; do
-    [ -n "${PID_OF[$name]}" ] && [ -n "${WID_OF[$name]:-}" ] && shoot "$name" "failed_$name"
-    [ -s "$WORK/$name.err" ] && { echo "--- $name stderr (tail)"; tail -n 5 "$WORK/$name.err"; } >&2
-  done
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 make_lan a b c d
 for name in a b c d; do

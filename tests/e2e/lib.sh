@@ -5,7 +5,7 @@ set -euo pipefail
 
 GAME=$(realpath "$1")
 XWIN=$(realpath "$2")
-WORK=$(mktemp -d) XVFB_PID= GAME_PID=
+WORK=$(mktemp -d) GAME_PID=
 # Per instance name: Xvfb pid, display, game pid, window id, exit status, network namespace.
 declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=() NETNS_OF=()
 NETNS_MADE=()
@@ -14,7 +14,6 @@ cleanup() {
   local name
   [ -n "$GAME_PID" ] && kill -9 "$GAME_PID" 2>/dev/null || true
   for name in "${!PID_OF[@]}"; do [ -n "${PID_OF[$name]}" ] && kill -9 "${PID_OF[$name]}" 2>/dev/null || true; done
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   for name in "${!XVFB_OF[@]}"; do kill "${XVFB_OF[$name]}" 2>/dev/null || true; done
   for name in "${NETNS_MADE[@]}"; do ip netns delete "$name" 2>/dev/null || true; done
   rm -rf "$WORK"
@@ -23,24 +22,29 @@ trap cleanup EXIT
 trap 'exit 130' INT # so that cleanup runs on these too (a test timeout sends TERM)
 trap 'exit 143' TERM
 
-# Fails the test; a sanitizer's report in any game's error output is shown first.
+CHECK=(python3 "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/ppm_check.py")
+SHOTS=${KEEP_SHOTS:-$WORK/shots}
+mkdir -p "$SHOTS"
+
+# Fails the test; a sanitizer's report in any game's error output is shown first, and every
+# named instance still running leaves its last frame and the tail of its error output.
 fail() {
-  local err
+  local err name
   for err in $(find "$WORK" -name '*.err' 2>/dev/null); do
     grep -q -E 'Sanitizer|runtime error' "$err" && { echo "--- $err" >&2; head -n 80 "$err" >&2; }
+  done
+  for name in "${!PID_OF[@]}"; do
+    [ -n "${PID_OF[$name]}" ] && [ -n "${WID_OF[$name]:-}" ] && shoot "$name" "failed_$name"
+    [ -s "$WORK/$name.err" ] && { echo "--- $name stderr (tail)"; tail -n 5 "$WORK/$name.err"; } >&2
   done
   echo "FAIL: $*" >&2
   exit 1
 }
 
+# The single-instance steps below keep GAME_PID, WID and DISPLAY for one game on one display.
 start_xvfb() {
-  exec 3>"$WORK/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-  [ -s "$WORK/display" ] || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n1 "$WORK/display")"
-  unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+  start_xvfb_as main
+  export DISPLAY=${DISPLAY_OF[main]}
 }
 
 # Starts the game in its own scratch directory and waits for its window; sets WID.
@@ -56,16 +60,34 @@ start_game() {
   [ -n "$WID" ] || fail "no window titled Vantorix appeared"
 }
 
-# Waits up to $1 seconds for the game to exit; sets STATUS and SHUTDOWN_MS.
-wait_game_exit() {
+blob() { "$XWIN" blob "$WID" "$@"; }
+
+# wait_pid PID SECONDS WHAT: waits for PID to exit; sets STATUS and SHUTDOWN_MS.
+wait_pid() {
   local start
   start=$(date +%s%N)
-  for _ in $(seq $(($1 * 50))); do kill -0 "$GAME_PID" 2>/dev/null || break; sleep 0.02; done
-  kill -0 "$GAME_PID" 2>/dev/null && fail "the game still runs ${1}s after being asked to stop"
-  SHUTDOWN_MS=$((($(date +%s%N) - start) / 1000000))
+  for _ in $(seq $(($2 * 50))); do kill -0 "$1" 2>/dev/null || break; sleep 0.02; done
+  kill -0 "$1" 2>/dev/null && fail "$3 still runs ${2}s after being asked to stop"
+  SHUTDOWN_MS=$(ms "$start")
   STATUS=0
-  wait "$GAME_PID" || STATUS=$?
-  GAME_PID=
+  wait "$1" || STATUS=$?
+}
+
+# Waits up to $1 seconds for the game to exit; sets STATUS and SHUTDOWN_MS.
+wait_game_exit() { wait_pid "$GAME_PID" "$1" "the game"; GAME_PID=; }
+
+# exits_cleanly SECONDS WHAT [MAX_MS]: the game ends within SECONDS with status 0 (and, given
+# MAX_MS, in under that many milliseconds) after WHAT.
+exits_cleanly() {
+  wait_game_exit "$1"
+  [ "$STATUS" -eq 0 ] || fail "exit status $STATUS after $2"
+  [ -z "${3:-}" ] || [ "$SHUTDOWN_MS" -lt "$3" ] || fail "$2 took ${SHUTDOWN_MS} ms"
+  echo "shutdown after $2 took ${SHUTDOWN_MS} ms"
+}
+
+pass() {
+  [ -z "${KEEP_SHOTS:-}" ] || cp "$WORK"/*.ppm "$KEEP_SHOTS"/ 2>/dev/null || true
+  echo "PASS"
 }
 
 # Runs a command on instance $1's display.
@@ -114,14 +136,45 @@ wait_window_as() {
 
 # Waits up to $2 seconds for instance $1 to exit; sets STATUS_OF[$1] and SHUTDOWN_MS.
 wait_exit_as() {
-  local start pid=${PID_OF[$1]}
-  start=$(date +%s%N)
-  for _ in $(seq $(($2 * 50))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
-  kill -0 "$pid" 2>/dev/null && fail "$1 still runs ${2}s after being asked to stop"
-  SHUTDOWN_MS=$((($(date +%s%N) - start) / 1000000))
-  STATUS_OF[$1]=0
-  wait "$pid" || STATUS_OF[$1]=$?
-  PID_OF[$1]=
+  wait_pid "${PID_OF[$1]}" "$2" "$1"
+  STATUS_OF[$1]=$STATUS PID_OF[$1]=
+}
+
+# close_ok NAME SECONDS WHEN: closes NAME's window; it must exit 0 within SECONDS.
+close_ok() {
+  on "$1" "$XWIN" close "${WID_OF[$1]}"
+  wait_exit_as "$1" "$2"
+  [ "${STATUS_OF[$1]}" -eq 0 ] || fail "$1 exited with status ${STATUS_OF[$1]} after its window closed"
+  echo "$1 closed in $SHUTDOWN_MS ms ($3)"
+}
+
+# Helpers for the instances' windows.
+ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# poll MS CMD...: runs CMD every 50 ms until it succeeds; false when MS milliseconds pass first.
+poll() {
+  local end=$(($(date +%s%N) + $1 * 1000000))
+  until "${@:2}"; do [ "$(date +%s%N)" -lt "$end" ] || return 1; sleep 0.05; done
+}
+# shoot NAME FILE: a screenshot into $SHOTS, retried for a moment while the window is unreadable.
+shoot() {
+  for _ in $(seq 10); do
+    [ -n "${WID_OF[$1]:-}" ] && on "$1" "$XWIN" shot "${WID_OF[$1]}" "$SHOTS/$2.ppm" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "could not take the screenshot $2" >&2
+}
+# crop NAME OUT X0 Y0 X1 Y1: the region of instance NAME's window into $WORK/OUT.ppm.
+crop() { on "$1" "$XWIN" crop "${WID_OF[$1]}" "${@:3:4}" "$WORK/$2.ppm" 2>/dev/null; }
+same() { cmp -s "$WORK/$1.ppm" "$WORK/$2.ppm"; }
+# still NAME OUT X0 Y0 X1 Y1: waits (up to 3 s) until two crops in a row agree, so that a
+# half-painted frame is not taken as the region's look.
+steady() { crop "$@" && sleep 0.1 && crop "$1" "$2.again" "${@:3:4}" && same "$2" "$2.again"; }
+still() { poll 3000 steady "$@" || fail "the region ${*:3:4} of $1 never held still"; }
+# walls_equal A B: the minimap walls of A and B are the same pixels (the report in walls.txt).
+MINIMAP=(805 5 1000 200)
+walls_equal() {
+  crop "$1" "$1_map" "${MINIMAP[@]}" && crop "$2" "$2_map" "${MINIMAP[@]}" \
+    && "${CHECK[@]}" walls "$WORK/$1_map.ppm" "$WORK/$2_map.ppm" >"$WORK/walls.txt" 2>&1
 }
 
 # A private LAN for the instances named in $@: each gets a network namespace, joined by a veth

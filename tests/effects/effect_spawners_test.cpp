@@ -1,4 +1,4 @@
-// Effect spawners and bleeding: the rules' compounding fade, the bursts' sizes and fallback
+// Effect spawners and bleeding: the rules' compounding fade, the bursts' fallback
 // directions, and the lifecycle of the real detached bleeding threads (polled, not timed).
 #include "effects/effect_spawners.h"
 #include "services/background_threads.h"
@@ -63,17 +63,17 @@ TEST_F(SpawnerTest, DropRuleDragShrinkAndFloorFollowTheScale) {
   }
 }
 
-TEST_F(SpawnerTest, BurstSizesAndZeroDirectionFallbackUpForMuzzleRightForDustAndBlood) {
-  struct Case { void (*spawn)(); size_t total; int phase1; };
-  const Case cases[] = {{[] { cs->SpawnMuzzleFlash(100, 100, 0, 0); }, 200, 30},
-                        {[] { cs->SpawnHitDust(100, 100, 0, 0); }, 240, 40},
-                        {[] { cs->SpawnBloodSplash(100, 100, 0, 0, 1); }, 1000, 40}};
+TEST_F(SpawnerTest, ZeroDirectionFallsBackUpForMuzzleAndRightForDustAndBlood) {
+  struct Case { void (*spawn)(); size_t phase1; };
+  const Case cases[] = {{[] { cs->SpawnMuzzleFlash(100, 100, 0, 0); }, 30},
+                        {[] { cs->SpawnHitDust(100, 100, 0, 0); }, 40},
+                        {[] { cs->SpawnBloodSplash(100, 100, 0, 0, 1); }, 40}};
   for (size_t k = 0; k < std::size(cases); ++k) {
     store.RemoveAllParticles(false);
     cases[k].spawn();
     const std::vector<Particle> all = store.GetParticlesCopy();
-    ASSERT_EQ(all.size(), cases[k].total);
-    for (int i = 0; i < cases[k].phase1; ++i) {
+    ASSERT_GE(all.size(), cases[k].phase1);
+    for (size_t i = 0; i < cases[k].phase1; ++i) {
       const Particle& p = all[i];
       const bool ok = k == 0 ? p.vx == 0 && p.vy >= -0.7f && p.vy <= -0.3f : p.vx > std::abs(p.vy);
       EXPECT_TRUE(ok) << k << ": " << p.vx << ", " << p.vy;

@@ -1,4 +1,4 @@
-// Motion trail: the fast blur against the plain one, argument limits, history slots.
+// Motion trail: the fast blur against the plain one, history slots.
 #include "effects/motion_blur.h"
 #include "gfx/graphics.h"
 #include "support/reference_gauss.h"
@@ -22,16 +22,6 @@ TEST(MotionBlurKernelTest, FastBlurMatchesPlainBlurPixelForPixel) {
       blur.QuickGauss3x3(&frame);
       EXPECT_EQ(frame.toImage().convertToFormat(QImage::Format_ARGB32), expected) << format << " " << size.width();
     }
-}
-
-TEST(MotionBlurConfigTest, ConstructorClampsArgumentsAndStartsOneWorkerForAnyPositiveCount) {
-  struct Case { int frames, alpha; float decay; int threads, cache, start; float decayOut; int count; bool worker; };
-  for (const Case& c : {Case{1, 50, 0.1f, -1, 3, 100, 0.65f, 0, false}, Case{20, 255, 1.0f, 3, 6, 220, 0.9f, 2, true},
-                        Case{4, 150, 0.7f, 1, 4, 150, 0.7f, 1, true}}) {
-    MotionBlur b(c.frames, c.alpha, c.decay, c.threads);
-    EXPECT_EQ(std::make_tuple(b.CacheSize(), b.StartAlpha(), b.Decay(), b.ThreadCount(), b.HasWorker()),
-              std::make_tuple(c.cache, c.start, c.decayOut, c.count, c.worker));
-  }
 }
 
 TEST(MotionBlurHistoryTest, CaptureShiftsSlotsAndApplyDecaysOlderOnesOnlyInsideABatch) {

@@ -29,12 +29,4 @@ TEST(FrameRateControllerTest, CorrectsRatesBelowOneAndPrintsThePeriod) {
   }
 }
 
-TEST(FrameRateControllerTest, DestroyInstanceMarksAndReportsOnEveryCall) {
-  CaptureStderr();
-  FrameRateController::destroyInstance(), FrameRateController::destroyInstance();
-  const std::string line = "[INFO] FrameRateController instance marked as destroyed.\n";
-  EXPECT_EQ(GetCapturedStderr(), line + line);
-  EXPECT_TRUE(FrameRateController::s_instanceDestroyed);
-}
-
 }  // namespace
