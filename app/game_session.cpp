@@ -160,25 +160,31 @@ int RunGame(int argc, char** argv) {
   if (plan.mode == LaunchPlan::Mode::Direct || plan.mode == LaunchPlan::Mode::Connect) {
     if (const std::optional<int> failed = PrepareMatch(plan)) return *failed;
   }
+  // The LAN lobby's match port is held from before the window opens, so a port that cannot
+  // be had is reported at once, like the direct match's.
+  std::optional<UdpPortReservation> lan_port;
+  if (plan.mode == LaunchPlan::Mode::Lan) {
+    const uint16_t wanted = plan.local_port != 0 ? plan.local_port : kFirstConnectPort;
+    lan_port.emplace(wanted);
+    if (lan_port->port() == 0 || (plan.local_port != 0 && lan_port->port() != plan.local_port)) {
+      std::fprintf(stderr, "vantorix: cannot open UDP port %u for the match (in use, or not allowed)\n",
+                   unsigned{wanted});
+      return 1;
+    }
+  }
 
   QApplication app(argc, argv);
   QGuiApplication::setQuitOnLastWindowClosed(false);
   srand(static_cast<unsigned>(time(nullptr)));
   Initialize_map();
   initgraph(kWindowWidth, kWindowHeight);
-  if (plan.mode == LaunchPlan::Mode::Lan) {
-    UdpPortReservation match_port(plan.local_port != 0 ? plan.local_port : kFirstConnectPort);
-    if (match_port.port() == 0 || (plan.local_port != 0 && match_port.port() != plan.local_port)) {
-      std::fprintf(stderr, "vantorix: cannot open UDP port %u for the match (in use, or not allowed)\n",
-                   unsigned{plan.local_port != 0 ? plan.local_port : kFirstConnectPort});
-      return 1;
-    }
-    const std::optional<LaunchPlan> paired = RunLanLobby(match_port.port());
+  if (lan_port) {
+    const std::optional<LaunchPlan> paired = RunLanLobby(lan_port->port());
     if (!paired) {
       background_threads.JoinAll();
       return 0;  // the window was closed in the lobby
     }
-    match_port.Release();
+    lan_port->Release();
     if (const std::optional<int> failed = PrepareMatch(*paired)) return *failed;
   }
 
