@@ -20,31 +20,12 @@
 #include <thread>
 #include <vector>
 
-#include "match/peer_address.h"
+#include "tests/support/loopback_socket.h"
 
 namespace {
 
 double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
 
-// A UDP port that binds on 127.0.0.1 and on the wildcard address (as the game binds it),
-// other than `other`; 0 when none was found in a few tries.
-uint16_t FreeUdpPort(uint16_t other) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-      port = ntohs(address.sin_port);
-    close(fd);
-    if (port != 0 && port != other && isUdpPortAvailable(port)) return port;
-  }
-  return 0;
-}
 
 pid_t StartGame(const std::filesystem::path& work, std::vector<std::string> arguments) {
   const pid_t pid = fork();
@@ -105,7 +86,7 @@ void BM_MatchCpu(benchmark::State& state) {
   std::filesystem::create_directories(host_dir);
   std::filesystem::create_directories(guest_dir);
   for (auto _ : state) {
-    const uint16_t a = FreeUdpPort(0), b = FreeUdpPort(a);
+    const uint16_t a = FreeLoopbackUdpPort(0), b = FreeLoopbackUdpPort(a);
     if (a == 0 || b == 0) {
       state.SkipWithError("no free loopback UDP ports");
       break;

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_socket.h"
 #include "app/game_records.h"
 #include "app/tick_pacing.h"
 #include "core/maze_generator.h"
@@ -35,7 +36,6 @@
 #include "gfx/graphics.h"
 #include "match/command_string.h"
 #include "match/match_sync.h"
-#include "match/peer_address.h"
 #include "services/background_threads.h"
 #include "transport/network_manager.h"
 
@@ -52,25 +52,6 @@ int ThreadCount() {
   return -1;
 }
 
-// A UDP port that binds on 127.0.0.1 and on the wildcard address (as the transport binds),
-// other than `other`; 0 when none was found in a few tries.
-uint16_t FreeUdpPort(uint16_t other) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-      port = ntohs(address.sin_port);
-    close(fd);
-    if (port != 0 && port != other && isUdpPortAvailable(port)) return port;
-  }
-  return 0;
-}
 
 // A forked side; its stop request is the closing of the pipe it reads.
 struct Child {
@@ -249,8 +230,8 @@ void BM_HitToKnockLatency(benchmark::State& state) {
       state.SkipWithError("threads already run; cannot fork safely");
       break;
     }
-    const uint16_t shooter_port = FreeUdpPort(0);
-    const uint16_t victim_port = FreeUdpPort(shooter_port);
+    const uint16_t shooter_port = FreeLoopbackUdpPort(0);
+    const uint16_t victim_port = FreeLoopbackUdpPort(shooter_port);
     if (shooter_port == 0 || victim_port == 0) {
       state.SkipWithError("no free loopback UDP ports");
       break;
@@ -386,8 +367,8 @@ void BM_MazeSyncTime(benchmark::State& state) {
         error = "threads already run; cannot fork safely";
         break;
       }
-      const uint16_t host_port = FreeUdpPort(0);
-      const uint16_t guest_port = FreeUdpPort(host_port);
+      const uint16_t host_port = FreeLoopbackUdpPort(0);
+      const uint16_t guest_port = FreeLoopbackUdpPort(host_port);
       if (host_port == 0 || guest_port == 0) {
         error = "no free loopback UDP ports";
         break;

@@ -41,3 +41,22 @@ struct LoopbackSocket {
     return n < 0 ? std::nullopt : std::optional<std::string>(std::string(buffer, static_cast<size_t>(n)));
   }
 };
+
+// A UDP port free on 127.0.0.1 and on the wildcard address (as the game binds it), other than
+// `other`; 0 when none was found in a few tries.
+inline uint16_t FreeLoopbackUdpPort(uint16_t other = 0) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    uint16_t port = 0;
+    {
+      const LoopbackSocket probe;
+      port = probe.port;
+    }
+    if (port == 0 || port == other) continue;
+    sockaddr_in any{AF_INET, htons(port), {htonl(INADDR_ANY)}, {}};
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const bool free = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0;
+    if (fd >= 0) close(fd);
+    if (free) return port;
+  }
+  return 0;
+}
