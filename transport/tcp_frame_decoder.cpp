@@ -149,7 +149,9 @@ bool TcpFrameDecoder::processHeader(const FrameHandler& deliver) {
   state_.expectedSize = length;
   state_.receivedSize = 0;
   state_.body.clear();
-  state_.body.reserve(length);  // address space only until bytes arrive
+  // Room grows with the bytes that arrive: a header alone, which anyone can send, must not
+  // claim its declared 10 MiB.
+  state_.body.reserve(std::min<std::size_t>(length, kMinBodyWindow));
   report(DiagnosticStream::Output, "Receiving a TCP message body of ", length, " bytes from client ", clientId_);
   return true;
 }

@@ -44,6 +44,10 @@ TEST(TcpFrameDecoderTest, DeliversTheSameFramesHoweverTheStreamIsSplit) {
 }
 
 TEST(TcpFrameDecoderTest, AcceptsTenMebibytesAndDropsTheBufferForOneByteMore) {
+  // A stranger's header alone must not claim the 10 MiB it declares.
+  Decoder header;
+  header.feed(EncodeTcpFrameHeader(kTcpMaxFrameLength) + "abc");
+  EXPECT_LE(header.decoder.connectionState().body.capacity(), 128u * 1024);
   Decoder d;
   const std::string largest(kTcpMaxFrameLength, 'L'), stream = EncodeTcpFrame(largest);
   for (std::size_t at = 0; at < stream.size(); at += 65536) d.feed(stream.substr(at, 65536));
