@@ -4,6 +4,9 @@
 set -euo pipefail
 
 GAME=$(realpath "$1")
+# Time limits stretch by this factor on a sanitizer build, which runs several times slower;
+# the regular build keeps them as written.
+SLOW=${E2E_SLOWDOWN:-1}
 XWIN=$(realpath "$2")
 WORK=$(mktemp -d) GAME_PID=
 # Per instance name: Xvfb pid, display, game pid, window id, exit status, network namespace.
@@ -11,12 +14,20 @@ declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=() NETNS_OF=()
 NETNS_MADE=()
 
 cleanup() {
-  local name
+  local rc=$? name err
   [ -n "$GAME_PID" ] && kill -9 "$GAME_PID" 2>/dev/null || true
   for name in "${!PID_OF[@]}"; do [ -n "${PID_OF[$name]}" ] && kill -9 "${PID_OF[$name]}" 2>/dev/null || true; done
   for name in "${!XVFB_OF[@]}"; do kill "${XVFB_OF[$name]}" 2>/dev/null || true; done
   for name in "${NETNS_MADE[@]}"; do ip netns delete "$name" 2>/dev/null || true; done
+  # A sanitizer report fails the test even when the game's exit status was not looked at.
+  for err in $(find "$WORK" -name '*.err' 2>/dev/null); do
+    grep -q -E 'Sanitizer|runtime error' "$err" || continue
+    echo "--- sanitizer report in $err" >&2
+    head -n 80 "$err" >&2
+    [ "$rc" -ne 0 ] || rc=1
+  done
   rm -rf "$WORK"
+  exit "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT # so that cleanup runs on these too (a test timeout sends TERM)
@@ -26,13 +37,10 @@ CHECK=(python3 "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/ppm_check.py")
 SHOTS=${KEEP_SHOTS:-$WORK/shots}
 mkdir -p "$SHOTS"
 
-# Fails the test; a sanitizer's report in any game's error output is shown first, and every
-# named instance still running leaves its last frame and the tail of its error output.
+# Fails the test; every named instance still running leaves its last frame and the tail of
+# its error output (sanitizer reports are shown by cleanup).
 fail() {
-  local err name
-  for err in $(find "$WORK" -name '*.err' 2>/dev/null); do
-    grep -q -E 'Sanitizer|runtime error' "$err" && { echo "--- $err" >&2; head -n 80 "$err" >&2; }
-  done
+  local name
   for name in "${!PID_OF[@]}"; do
     [ -n "${PID_OF[$name]}" ] && [ -n "${WID_OF[$name]:-}" ] && shoot "$name" "failed_$name"
     [ -s "$WORK/$name.err" ] && { echo "--- $name stderr (tail)"; tail -n 5 "$WORK/$name.err"; } >&2
@@ -66,7 +74,7 @@ blob() { "$XWIN" blob "$WID" "$@"; }
 wait_pid() {
   local start
   start=$(date +%s%N)
-  for _ in $(seq $(($2 * 50))); do kill -0 "$1" 2>/dev/null || break; sleep 0.02; done
+  for _ in $(seq $(($2 * SLOW * 50))); do kill -0 "$1" 2>/dev/null || break; sleep 0.02; done
   kill -0 "$1" 2>/dev/null && fail "$3 still runs ${2}s after being asked to stop"
   SHUTDOWN_MS=$(ms "$start")
   STATUS=0
@@ -81,7 +89,7 @@ wait_game_exit() { wait_pid "$GAME_PID" "$1" "the game"; GAME_PID=; }
 exits_cleanly() {
   wait_game_exit "$1"
   [ "$STATUS" -eq 0 ] || fail "exit status $STATUS after $2"
-  [ -z "${3:-}" ] || [ "$SHUTDOWN_MS" -lt "$3" ] || fail "$2 took ${SHUTDOWN_MS} ms"
+  [ -z "${3:-}" ] || [ "$SHUTDOWN_MS" -lt $(($3 * SLOW)) ] || fail "$2 took ${SHUTDOWN_MS} ms"
   echo "shutdown after $2 took ${SHUTDOWN_MS} ms"
 }
 
@@ -121,7 +129,7 @@ start_game_as() {
 # Waits up to $2 seconds for instance $1's window; sets WID_OF[$1]. Returns 1, with
 # STATUS_OF[$1] set, when the game exited first.
 wait_window_as() {
-  local wid deadline=$((SECONDS + $2 + 1))
+  local wid deadline=$((SECONDS + $2 * SLOW + 1))
   while [ "$SECONDS" -lt "$deadline" ]; do
     if ! kill -0 "${PID_OF[$1]}" 2>/dev/null; then
       STATUS_OF[$1]=0
@@ -152,7 +160,7 @@ close_ok() {
 ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
 # poll MS CMD...: runs CMD every 50 ms until it succeeds; false when MS milliseconds pass first.
 poll() {
-  local end=$(($(date +%s%N) + $1 * 1000000))
+  local end=$(($(date +%s%N) + $1 * SLOW * 1000000))
   until "${@:2}"; do [ "$(date +%s%N)" -lt "$end" ] || return 1; sleep 0.05; done
 }
 # shoot NAME FILE: a screenshot into $SHOTS, retried for a moment while the window is unreadable.

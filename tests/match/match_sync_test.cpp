@@ -134,7 +134,9 @@ TEST_F(MatchSyncTest, EveryKnockSurvivesTheRunningPhysicsStep) {
   for (MapCell& cell : _map.cells) cell.is_wall = false;
   playerdata.friction = 0;  // the velocity then holds exactly the knocks received
   playerdata.player_x = playerdata.player_y = playerdata.enemy_y = 400;
-  playerdata.enemy_x = 1e9f;  // far to the right, whatever the knocks do to the player
+  // Far enough to the right that the knocked player, stepped as fast as the machine allows,
+  // never reaches it (at 1e9 a slow run got there and the knocks turned).
+  playerdata.enemy_x = 1e18f;
   std::atomic<bool> stop{false};
   std::thread physics([&stop] {
     while (!stop) Physics_step();
