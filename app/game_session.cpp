@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "app/lan_lobby.h"
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/maze_generator.h"
@@ -29,6 +29,7 @@
 #include "services/background_threads.h"
 #include "services/log_management.h"
 #include "services/timer_manager.h"
+#include "view/countdown_screens.h"
 #include "view/game_view.h"
 
 namespace {
@@ -125,8 +126,16 @@ void CreateStartupTimers() {
 void MainTick(CoordinationSystem& coordination) {
   frame[0].fetch_add(1, std::memory_order_relaxed);
   coordination.Status_update();
-  coordination.Death_detection();  // a death blocks here for the countdown
-  if (coordination.TakeVictoryRequest()) coordination.win_death();  // and so does a victory
+  // A round's end blocks here for its countdown.
+  if (coordination.Death_detection()) {
+    death();
+    coordination.End_round(CoordinationSystem::RoundEnd::kLost);
+  }
+  if (coordination.TakeVictoryRequest()) {
+    coordination.win_death();
+    o_death();
+    coordination.End_round(CoordinationSystem::RoundEnd::kWon);
+  }
   if (timers.getTime("Frame rate detection") > 1000000) {
     timers.resetTimer("Frame rate detection");
     WriteRateLog();

@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "tests/support/loopback_socket.h"
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
 #include "gfx/graphics.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 #include "match/match_sync.h"
 #include "transport/network_manager.h"
 #include "view/game_view.h"

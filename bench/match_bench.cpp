@@ -29,12 +29,12 @@
 #include <vector>
 
 #include "tests/support/loopback_socket.h"
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
 #include "gfx/graphics.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 #include "match/match_sync.h"
 #include "services/background_threads.h"
 #include "transport/network_manager.h"

@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
+#include "core/coordination_system.h"
 #include "effects/effect_spawners.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"

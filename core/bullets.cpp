@@ -8,14 +8,14 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/game_records.h"
-#include "app/pixel_math.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "gfx/graphics.h"
 #include "gfx/key_monitor.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Grid search over the maze record (physics and bullet threads; reads is_wall as a relaxed atomic,
-// a read sees either the old or the new value of a cell a bullet is clearing), the main
-// thread's status and death rules, and the victory sequence run by the receive thread.
+// a read sees either the old or the new value of a cell a bullet is clearing), and the main
+// thread's status, death and round-end rules; the countdowns between them are the view's.
 #include "core/coordination_system.h"
 
 #include <algorithm>
@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/game_records.h"
-#include "core/countdown_screens.h"
+#include "records/game_records.h"
 #include "core/physics_engine.h"
+#include "effects/effect_spawners.h"
 #include "effects/special_effects.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 #include "services/timer_manager.h"
 
 CoordinationSystem* cs = CoordinationSystem::getInstance();
@@ -102,14 +102,14 @@ void CoordinationSystem::Status_update() {
   SetShared(playerdata.vision_y, static_cast<float>(playerdata.vision_y + (centre_y - playerdata.vision_y) * a));
 }
 
-void CoordinationSystem::Death_detection() {
+bool CoordinationSystem::Death_detection() {
   PlayerData& p = playerdata;
   const Corner player = PlayerCorner();
   const double cx = player.x + p.player_w * 0.5;
   const double cy = player.y + p.player_h * 0.5;
   // Written so that a NaN centre counts as outside: such a player could never move again,
   // and respawning brings it back.
-  if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return;
+  if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return false;
 
   {
     std::lock_guard lock(motion_mutex);
@@ -124,23 +124,21 @@ void CoordinationSystem::Death_detection() {
   network_transmission.pushOutgoing(
       {BuildDeathNotice(), BuildScoreCommand(Shared(versus.kills), Shared(versus.deaths) + 1)});
   AddDeath();
-
   StartShakeAndFlash();
-  death();  // cut short by a close request, after which respawning does no harm
-  // A peer that fell at the same moment asked for a victory screen meanwhile; one
-  // countdown per round is enough, and the scores settle on their own.
-  g_victory_requested.store(false);
-  Respawn(p);
+  return true;
 }
 
 void CoordinationSystem::RequestVictory() { g_victory_requested.store(true); }
 
 bool CoordinationSystem::TakeVictoryRequest() { return g_victory_requested.exchange(false); }
 
-void CoordinationSystem::win_death() {
-  SetShared(playerdata.round_over, true);
-  o_death();
-  // The velocity stays as it was, and the peer's score command sets the score.
+void CoordinationSystem::win_death() { SetShared(playerdata.round_over, true); }
+
+void CoordinationSystem::End_round(RoundEnd how) {
+  // A peer that fell at the same moment as this side asked for a victory screen meanwhile;
+  // one countdown per round is enough, and the scores settle on their own.
+  if (how == RoundEnd::kLost) g_victory_requested.store(false);
+  // After a victory the velocity stays as it was, and the peer's score command sets the score.
   Respawn(playerdata);
 }
 
@@ -157,4 +155,35 @@ bool CoordinationSystem::CalculateDirectionVector(float x1, float y1, float x2, 
   dx = ex / len;
   dy = ey / len;
   return true;
+}
+
+void CoordinationSystem::SpawnMuzzleFlash(float x, float y, float dirX, float dirY) {
+  Effects_SpawnMuzzleFlash(x, y, dirX, dirY);
+}
+
+void CoordinationSystem::SpawnHitDust(float x, float y, float dirX, float dirY) {
+  Effects_SpawnHitDust(x, y, dirX, dirY);
+}
+
+void CoordinationSystem::SpawnBloodSplash(float x, float y, float dirX, float dirY, float force) {
+  Effects_SpawnBloodSplash(x, y, dirX, dirY, force);
+}
+
+void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<float, float>()>& position,
+                                     float duration) {
+  Effects_BleedEffect(target, position, duration);
+}
+
+void CoordinationSystem::StartPlayerBleed(float duration) {
+  Effects_BleedEffect(0, [] {
+    const Corner corner = PlayerCorner();
+    return std::pair{corner.x + 0.5f * playerdata.player_w, corner.y + 0.5f * playerdata.player_h};
+  }, duration);
+}
+
+void CoordinationSystem::StartEnemyBleed(float duration) {
+  Effects_BleedEffect(1, [] {
+    const Corner corner = EnemyCorner();
+    return std::pair{corner.x + 0.5f * playerdata.enemy_w, corner.y + 0.5f * playerdata.enemy_h};
+  }, duration);
 }

@@ -1,7 +1,7 @@
 // Coordination of the match on the shared records: the grid search that tells which maze
-// cells a box touches (physics and bullet threads), the per-tick status and death rules of
-// the main thread, the round's countdowns, and the particle effects of hits (defined with
-// the effects, in effects/effect_spawners.cpp). Stateless apart from the records it reads.
+// cells a box touches (physics and bullet threads), the per-tick status, death and round-end
+// rules of the main thread, and the hit effects it asks of the effects layer. Stateless apart
+// from the records it reads.
 #pragma once
 
 #include <array>
@@ -33,10 +33,15 @@ class CoordinationSystem {
   void Status_update();
 
   // Main thread, once per tick after Status_update: when the player's centre has left the
-  // arena, runs the whole death sequence (notice, score, effects, countdown, respawn).
-  void Death_detection();
-  // Main thread, when the peer has reported its own death: victory countdown, then respawn.
+  // arena, ends the round as lost (notice, score, effects; the player is parked) and returns
+  // true. The caller shows the countdown, then calls End_round(kLost).
+  bool Death_detection();
+  // Main thread, when the peer has reported its own death: ends the round as won. The caller
+  // shows the victory countdown, then calls End_round(kWon).
   void win_death();
+  enum class RoundEnd { kLost, kWon };
+  // Main thread, after a round's countdown: respawn in the own corner.
+  void End_round(RoundEnd how);
   // Any thread: the peer reported its death. The main thread's next tick shows the victory
   // countdown, so only one countdown ever shows and the receive loop never waits on one.
   void RequestVictory();
@@ -46,7 +51,7 @@ class CoordinationSystem {
   // Unit vector from (x1, y1) toward (x2, y2); straight up and false when they coincide.
   bool CalculateDirectionVector(float x1, float y1, float x2, float y2, float& dx, float& dy);
 
-  // Particle bursts and bleeding (effects/effect_spawners.cpp).
+  // Particle bursts and bleeding at the players' places (through effects/effect_spawners).
   void SpawnMuzzleFlash(float x, float y, float dirX, float dirY);
   void SpawnHitDust(float x, float y, float dirX, float dirY);
   void SpawnBloodSplash(float x, float y, float dirX, float dirY, float force);

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 
 namespace {
 

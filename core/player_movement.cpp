@@ -6,9 +6,9 @@
 
 #include <mutex>
 
-#include "app/game_records.h"
-#include "app/pixel_math.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"

@@ -11,8 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 #include "services/background_threads.h"
 #include "services/timer_manager.h"
@@ -261,20 +260,19 @@ Particle MakeBleedDrop(int target, float px, float py) {
   return p;
 }
 
-void CoordinationSystem::SpawnMuzzleFlash(float x, float y, float dirX, float dirY) {
+void Effects_SpawnMuzzleFlash(float x, float y, float dirX, float dirY) {
   SpawnPhases(kMuzzle, x, y, Unit(dirX, dirY, {0.0f, -1.0f}), 1.0f);
 }
 
-void CoordinationSystem::SpawnHitDust(float x, float y, float dirX, float dirY) {
+void Effects_SpawnHitDust(float x, float y, float dirX, float dirY) {
   SpawnPhases(kDust, x, y, Unit(dirX, dirY, {1.0f, 0.0f}), 1.0f);
 }
 
-void CoordinationSystem::SpawnBloodSplash(float x, float y, float dirX, float dirY, float force) {
+void Effects_SpawnBloodSplash(float x, float y, float dirX, float dirY, float force) {
   SpawnPhases(kBlood, x, y, Unit(dirX, dirY, {1.0f, 0.0f}), force);
 }
 
-void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<float, float>()>& position,
-                                     float duration) {
+void Effects_BleedEffect(int target, const std::function<std::pair<float, float>()>& position, float duration) {
   // Only two targets have a flag; an empty source would throw on the bleeding thread and
   // take the whole process down.
   if ((target != 0 && target != 1) || !position) return;
@@ -289,18 +287,4 @@ void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<f
     timers.removeTimer(name);
     throw;
   }
-}
-
-void CoordinationSystem::StartPlayerBleed(float duration) {
-  BleedEffect(0, [] {
-    const Corner corner = PlayerCorner();
-    return std::pair{corner.x + 0.5f * playerdata.player_w, corner.y + 0.5f * playerdata.player_h};
-  }, duration);
-}
-
-void CoordinationSystem::StartEnemyBleed(float duration) {
-  BleedEffect(1, [] {
-    const Corner corner = EnemyCorner();
-    return std::pair{corner.x + 0.5f * playerdata.enemy_w, corner.y + 0.5f * playerdata.enemy_h};
-  }, duration);
 }

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <utility>
 
-#include "core/coordination_system.h"
 #include "effects/particle_manager.h"
 
 // True while a bleeding thread runs for that target: 0 the local player, 1 the enemy.
@@ -35,3 +36,13 @@ struct DropRule {
 
 // One blood drop falling from (px, py): the local player's (target 0) blood is brighter.
 Particle MakeBleedDrop(int target, float px, float py);
+
+// Bursts at (x, y) facing (dirX, dirY); a direction too short to point anywhere falls back to
+// up (muzzle) or right (dust, blood). `force` scales the blood's speed.
+void Effects_SpawnMuzzleFlash(float x, float y, float dirX, float dirY);
+void Effects_SpawnHitDust(float x, float y, float dirX, float dirY);
+void Effects_SpawnBloodSplash(float x, float y, float dirX, float dirY, float force);
+
+// Bleeding of target 0 (the local player) or 1 (the enemy) at wherever `position` says, for
+// `duration` seconds from now: starts a bleeding thread, or lengthens the running one.
+void Effects_BleedEffect(int target, const std::function<std::pair<float, float>()>& position, float duration);

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 
 namespace {

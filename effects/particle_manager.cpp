@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 
 ParticleManager& ParticleManager::GetInstance() {

@@ -3,7 +3,7 @@
 // main thread joins them before it returns. Window moves are queued to the GUI thread.
 #include "effects/special_effects.h"
 
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 #include "services/background_threads.h"
 

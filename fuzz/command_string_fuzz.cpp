@@ -1,7 +1,7 @@
 // Fuzz target for the command-string parser and the float conversion: any bytes a peer
 // could send. Only the documented exceptions with their documented texts may come out;
 // anything else, or a parse result that does not fit the input, aborts. Single-threaded.
-#include "match/command_string.h"
+#include "records/command_string.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/coordination_system.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 #include "match/match_sync.h"
 
 namespace {

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <functional>
 
+#include "services/close_request.h"
+
 // Colours are 0x00BBGGRR, red in the low byte, always opaque.
 constexpr unsigned long RGB(int r, int g, int b) {
   return static_cast<unsigned long>(r) + 256ul * static_cast<unsigned long>(g) +
@@ -50,7 +52,6 @@ extern int emp[2];                  // mouse x, y in window coordinates; relaxed
 QPoint PointerInWindow();
 extern bool eml;
 extern bool emr;
-extern std::atomic<bool> ecl;  // close requested
 
 QColor _qc(unsigned long c);
 void _as(QPainter* p);

@@ -15,7 +15,6 @@ std::atomic<bool> ekr[256] = {};
 int emp[2] = {0, 0};
 bool eml = false;
 bool emr = false;
-std::atomic<bool> ecl{false};
 
 InputEventFilter _efilter;
 bool _filterInstalled = false;

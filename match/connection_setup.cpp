@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "match/peer_address.h"
 
 std::string _ip = "NULL";

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include "match/connection_setup.h"
 #include "match/peer_address.h"
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "core/coordination_system.h"
 #include "effects/special_effects.h"
 #include "services/timer_manager.h"

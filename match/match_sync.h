@@ -9,7 +9,7 @@
 #include <deque>
 #include <string>
 
-#include "match/command_string.h"
+#include "records/command_string.h"
 #include "transport/network_manager.h"
 
 inline constexpr int kKnockPixelsPerTick = 20;

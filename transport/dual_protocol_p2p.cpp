@@ -12,7 +12,7 @@
 #include <exception>
 #include <system_error>
 
-#include "app/tick_pacing.h"
+#include "services/sleep_micros.h"
 
 DualProtocolP2P p2pCommunicator;
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/tick_pacing.h"
+#include "services/sleep_micros.h"
 
 namespace {
 

@@ -4,13 +4,15 @@
 // the other shared scalars as relaxed atomics.
 #include "view/game_view.h"
 
-#include "app/game_records.h"
-#include "app/pixel_math.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 #include "effects/motion_blur.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
 #include "view/sidebar.h"
+#include "view/view_drawing.h"
+#include "view/view_style.h"
 
 #include <QPainterPath>
 
@@ -20,53 +22,18 @@
 
 namespace {
 
-constexpr unsigned long kWhite = 0xFFFFFF;
-constexpr unsigned long kBlack = 0x000000;
-constexpr unsigned long kRed = 0x0000FF;
-constexpr unsigned long kGreen = 0x00FF00;
-constexpr unsigned long kWallGrey = 0xC8C8C8;
-constexpr unsigned long kGridGrey = 0x969696;
-constexpr unsigned long kMinimapWallGrey = 0x7D7D7D;
-
-constexpr int kBlockInset = 5;  // drawn block sits 5 px inside its 50 px cell
-constexpr int kBlockSize = 40;
-constexpr int kPlayerRadius = 15;
-constexpr int kBulletRadius = 3;
-constexpr int kMouseRingRadius = 15;
-constexpr double kMinimapEnemyRange = 150.0;
-
-enum class CellLook : unsigned char { Empty, Block, Marked };
-using MapLooks = std::array<CellLook, kMapSide * kMapSide>;
-
-// The cells' kind text is rewritten by the bullet thread when a wall is shot away, so it is
-// read once under the lock and drawn from the copy.
-MapLooks SnapshotMap() {
-  MapLooks looks{};
-  std::lock_guard lock(map_mutex);
-  for (size_t i = 0; i < looks.size(); ++i) {
-    const MapCell& cell = _map.cells[i];
-    looks[i] = cell.type == "wall" ? CellLook::Block : Shared(cell.is_wall) ? CellLook::Marked : CellLook::Empty;
-  }
-  return looks;
-}
-
-// Outline only, in the current pen; the brush comes back with the next _as.
-void OutlineRect(const QRect& rect) {
-  if (!epn) return;
-  epn->setBrush(Qt::NoBrush);
-  epn->drawRect(rect);
-}
+using namespace arena_look;
 
 void DrawFrame() {
   setbkmode(1);
-  setbkcolor(kWhite);
+  setbkcolor(palette::kWhite);
   cleardevice();
   Render_Map();
   Render_bullet();
   RenderAllParticles();
   const Corner player = PlayerCorner(), enemy = EnemyCorner();
-  Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, kGreen);
-  Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, kRed);
+  Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, palette::kGreen);
+  Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, palette::kRed);
   Render_Vision(TruncatePixel(Shared(playerdata.vision_x)), TruncatePixel(Shared(playerdata.vision_y)),
                 TruncatePixel(Shared(playerdata.vision_radius)));
   Render_line();
@@ -99,9 +66,9 @@ void Render_frame() {
 }
 
 void Render_Map() {
-  const MapLooks looks = SnapshotMap();
-  setfillcolor(kWallGrey);
-  setlinecolor(kGridGrey);
+  const MapLooks looks = View_SnapshotMap();
+  setfillcolor(palette::kLightGrey);
+  setlinecolor(palette::kMidGrey);
   setlinestyle(0, 10);
   for (int r = 0; r < kMapSide; ++r) {
     const int top = kBlockInset + kCellSize * r;
@@ -112,16 +79,16 @@ void Render_Map() {
           fillrectangle(left, top, left + kBlockSize, top + kBlockSize);
           break;
         case CellLook::Marked:
-          setlinecolor(kRed);
-          OutlineRect(QRect(left, top, kBlockSize, kBlockSize));
-          setlinecolor(kWallGrey);
+          setlinecolor(palette::kRed);
+          View_OutlineRect(QRect(left, top, kBlockSize, kBlockSize));
+          setlinecolor(palette::kLightGrey);
           break;
         case CellLook::Empty:
           break;
       }
     }
   }
-  setlinecolor(kRed);
+  setlinecolor(palette::kRed);
   setlinestyle(0, 10);
   if (!epn) return;
   epn->drawLine(0, 0, kArenaSize, 0);
@@ -131,8 +98,8 @@ void Render_Map() {
 }
 
 void Render_bullet() {
-  setfillcolor(kBlack);
-  setlinecolor(kBlack);
+  setfillcolor(palette::kBlack);
+  setlinecolor(palette::kBlack);
   setlinestyle(0, 1);
   // Copied under the bullets' lock and drawn from the copy, so the bullet thread never waits
   // for the painting.
@@ -149,7 +116,7 @@ void Render_bullet() {
 
 void Render_Player(float x, float y, unsigned long colour) {
   setfillcolor(colour);
-  setlinecolor(kBlack);
+  setlinecolor(palette::kBlack);
   setlinestyle(0, 1);
   fillcircle(TruncatePixel(x), TruncatePixel(y), kPlayerRadius);
 }
@@ -173,7 +140,7 @@ void Render_Vision(int x, int y, int radius) {
 void Render_line() {
   const QPoint mouse = PointerInWindow();
   setlinestyle(0, 5);
-  setlinecolor(kRed);
+  setlinecolor(palette::kRed);
   if (!epn) return;
   epn->setBrush(Qt::NoBrush);
   epn->drawEllipse(QRect(mouse.x() - kMouseRingRadius, mouse.y() - kMouseRingRadius, 2 * kMouseRingRadius,
@@ -184,68 +151,5 @@ void Render_line() {
   _as(epn);  // brush back; the red 5 px pen stays
 }
 
-void Render_minimap(int x, int y, float scale) {
-  const MapLooks looks = SnapshotMap();
-  const float ox = static_cast<float>(x);
-  const float oy = static_cast<float>(y);
-  setfillcolor(kMinimapWallGrey);
-  setlinecolor(kBlack);
-  setlinestyle(0, 1);
-  for (int r = 0; r < kMapSide; ++r) {
-    for (int c = 0; c < kMapSide; ++c) {
-      const CellLook look = looks[r * kMapSide + c];
-      if (look == CellLook::Empty) continue;
-      const float x0 = static_cast<float>(kBlockInset + kCellSize * c);
-      const float y0 = static_cast<float>(kBlockInset + kCellSize * r);
-      const int left = TruncatePixel(x0 * scale + ox);
-      const int top = TruncatePixel(y0 * scale + oy);
-      const int right = TruncatePixel((x0 + kBlockSize) * scale + ox);
-      const int bottom = TruncatePixel((y0 + kBlockSize) * scale + oy);
-      if (look == CellLook::Block) {
-        fillrectangle(left, top, right, bottom);
-      } else {
-        setlinecolor(kRed);
-        OutlineRect(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
-        setlinecolor(kWallGrey);
-      }
-    }
-  }
 
-  setfillcolor(kGreen);
-  setlinecolor(kBlack);
-  setlinestyle(0, 1);
-  const int radius = TruncatePixel(kPlayerRadius * scale);
-  const PlayerData& p = playerdata;
-  const Corner player = PlayerCorner(), enemy = EnemyCorner();
-  fillcircle(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
-             TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy), radius);
-  setfillcolor(kRed);
-  const double dx = static_cast<double>(player.x) - enemy.x;
-  const double dy = static_cast<double>(player.y) - enemy.y;
-  if (std::sqrt(dx * dx + dy * dy) < kMinimapEnemyRange) {
-    fillcircle(TruncatePixel((enemy.x + 0.5f * p.enemy_w) * scale + ox), TruncatePixel((enemy.y + 0.5f * p.enemy_h) * scale + oy),
-               radius);
-  }
-}
 
-void Progress_drawing(float x, float y, float w, float h, float max, float value, unsigned long back,
-                      unsigned long front) {
-  if (!epn) return;
-  Roundrectangle(TruncatePixel(x), TruncatePixel(y), TruncatePixel(w), TruncatePixel(h), 10, back);
-  const float filled = w * (value / max);
-  // The bar never shrinks below 20 px; a NaN width (max 0 with value 0) counts as that minimum.
-  const int filledWidth = !(filled >= 20.0f) ? 20 : TruncatePixel(filled);
-  Roundrectangle(TruncatePixel(x), TruncatePixel(y), filledWidth, TruncatePixel(h), 10, front);
-}
-
-void Roundrectangle(int x, int y, int w, int h, int radius, unsigned long colour) {
-  const unsigned long saved = ef;
-  setfillcolor(colour);
-  if (epn) {
-    epn->setPen(Qt::NoPen);
-    epn->setBrush(QBrush(_qc(colour), Qt::SolidPattern));
-    epn->drawRoundedRect(QRect(x, y, w, h), radius, radius, Qt::AbsoluteSize);
-    _as(epn);
-  }
-  setfillcolor(saved);
-}

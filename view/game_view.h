@@ -1,5 +1,5 @@
 // The game view: the render loop and the routines that draw the arena, bullets, players,
-// fog, aiming line, minimap and bars. Everything here runs on the render thread (tests call
+// fog and aiming line (the sidebar and the shared helpers draw the rest). Everything here runs on the render thread (tests call
 // the routines from their own thread) and draws only inside an open batch.
 #pragma once
 
@@ -13,9 +13,5 @@ void Render_bullet();
 void Render_Player(float x, float y, unsigned long colour);
 void Render_Vision(int x, int y, int radius);
 void Render_line();
-void Render_minimap(int x, int y, float scale);
-void Progress_drawing(float x, float y, float w, float h, float max, float value, unsigned long back,
-                      unsigned long front);
-void Roundrectangle(int x, int y, int w, int h, int radius, unsigned long colour);
 
 

@@ -1,13 +1,14 @@
-// Sidebar drawing and the multi-line text routines. Render_sidebar runs on the render thread
-// inside its batch and reads versus, playerdata and the tick counters without locks;
-// the timer reads lock the timer registry each.
+// Sidebar drawing. Render_sidebar runs on the render thread inside its batch and reads
+// versus, playerdata and the tick counters without locks; the timer reads lock the timer
+// registry each.
 #include "view/sidebar.h"
 
-#include "app/game_records.h"
-#include "app/pixel_math.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
 #include "gfx/graphics.h"
 #include "services/timer_manager.h"
-#include "view/game_view.h"
+#include "view/view_drawing.h"
+#include "view/view_style.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -22,17 +23,7 @@ int64_t _frame = 0;
 
 namespace {
 
-constexpr int kSmallestFittedPixels = 8;  // below this text stops being readable anyway
-constexpr int kSidebarTextWidth = 185;   // from x 810 to a margin before the window's edge
 
-constexpr unsigned long kTextRed = 0x0000FF;
-constexpr unsigned long kPanelWhite = 0xFFFFFF;
-constexpr unsigned long kStripGrey = 0xC8C8C8;
-constexpr unsigned long kStatusGrey = 0x969696;
-constexpr unsigned long kSidebarFill = 0x7D7D7D;
-constexpr unsigned long kBarBack = 0x0000FF;
-constexpr unsigned long kBarFront = 0x00FF00;
-constexpr float kMinimapScale = 0.24375f;  // 195 px for the 800 px arena
 constexpr double kRateRefreshMicros = 100000.0;
 
 // Truncation that stays defined for sums that outgrow the 64-bit range.
@@ -64,58 +55,10 @@ void UpdateFrameRate() {
 
 }  // namespace
 
-std::vector<std::string> SplitTextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find('&', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
 
-void DrawTexts(int x, int y, const std::string& text) {
-  const int lineHeight = eft ? QFontMetrics(*eft).height() : QFontMetrics(QFont()).height();
-  const std::vector<std::string> lines = SplitTextLines(text);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    // c_str: a line ends at its first zero byte.
-    const std::wstring wide = QString::fromLocal8Bit(lines[i].c_str()).toStdWString();
-    outtextxy(x, y + static_cast<int>(i) * lineHeight, wide.c_str());
-  }
-}
 
-void DrawTextsFitted(int x, int y, const std::string& text, int max_width) {
-  if (!epn || !eft) return;
-  const auto widest = [&](const QFont& font) {
-    const QFontMetrics metrics(font);
-    int width = 0;
-    for (const std::string& line : SplitTextLines(text))
-      width = std::max(width, metrics.horizontalAdvance(QString::fromLocal8Bit(line.c_str())));
-    return width;
-  };
-  const QFont original = *eft;
-  QFont fitted = original;
-  const int width = widest(original);
-  if (width > max_width && max_width > 0) {
-    // Width grows about linearly with size: scale once, then step down what rounding left over.
-    int size = std::max(kSmallestFittedPixels, QFontInfo(original).pixelSize() * max_width / width);
-    fitted.setPixelSize(size);
-    while (size > kSmallestFittedPixels && widest(fitted) > max_width) fitted.setPixelSize(--size);
-  }
-  *eft = fitted;
-  epn->setFont(fitted);
-  DrawTexts(x, y, text);
-  *eft = original;
-  epn->setFont(original);
-}
 
-void DrawTexts1(int x, int y, const std::string& text) { DrawTexts(x, y, text); }
 
-void DrawTexts2(int x, int y, const std::string& text) { DrawTexts(x, y, text); }
 
 std::string FrameText(int64_t rate) { return "frame:" + std::to_string(rate); }
 
@@ -136,30 +79,32 @@ std::string OpponentText(bool connected) { return connected ? "Opponent: connect
 std::string RoleText(bool is_host) { return "identity:" + std::to_string(is_host ? 1 : 0); }
 
 void Render_sidebar() {
-  settextstyle(20, 0, kUiFontFace);
-  settextcolor(kTextRed);
-  setfillcolor(kSidebarFill);
-  setlinecolor(kStripGrey);
+  using namespace sidebar_layout;
+  settextstyle(kFontPixels, 0, kUiFontFace);
+  settextcolor(palette::kRed);
+  setfillcolor(palette::kGrey);
+  setlinecolor(palette::kLightGrey);
   setlinestyle(0, 0);
 
-  Roundrectangle(805, 0, 195, 800, 10, kPanelWhite);
-  Roundrectangle(805, 5, 195, 195, 10, kStripGrey);
-  Render_minimap(805, 5, kMinimapScale);
+  Roundrectangle(kLeft, 0, kWidth, kHeight, kCorner, palette::kWhite);
+  Roundrectangle(kLeft, kMinimapTop, kWidth, kWidth, kCorner, palette::kLightGrey);
+  Render_minimap(kLeft, kMinimapTop, kMinimapScale);
 
   // Shows the figure of an earlier frame: the update comes after the text.
-  DrawTexts(875, 205, FrameText(_frame));
+  DrawTexts(kFrameRateLeft, kFrameRateTop, FrameText(_frame));
   UpdateFrameRate();
 
-  Roundrectangle(805, 230, 195, 30, 10, kStripGrey);
-  DrawTextsFitted(810, 235, ScoreText(Shared(versus.kills), Shared(versus.deaths)), kSidebarTextWidth);
+  Roundrectangle(kLeft, kScoreTop, kWidth, kStripHeight, kCorner, palette::kLightGrey);
+  DrawTextsFitted(kTextLeft, kScoreTop + kTextInset, ScoreText(Shared(versus.kills), Shared(versus.deaths)),
+                  kTextWidth);
 
-  Roundrectangle(805, 270, 195, 300, 10, kStatusGrey);
-  Roundrectangle(805, 280, 195, 30, 10, kStripGrey);
+  Roundrectangle(kLeft, kStatusTop, kWidth, kStatusHeight, kCorner, palette::kMidGrey);
+  Roundrectangle(kLeft, kEnergyTop, kWidth, kStripHeight, kCorner, palette::kLightGrey);
   const float energy = Shared(playerdata.energy);
   const float maxEnergy = playerdata.max_energy;
-  DrawTextsFitted(810, 285, EnergyText(energy, maxEnergy), kSidebarTextWidth);
-  Progress_drawing(805, 315, 195, 30, maxEnergy, energy, kBarBack, kBarFront);
-  if (playerdata.online) DrawTextsFitted(810, 355, OpponentText(PeerConnected()), kSidebarTextWidth);
+  DrawTextsFitted(kTextLeft, kEnergyTop + kTextInset, EnergyText(energy, maxEnergy), kTextWidth);
+  Progress_drawing(kLeft, kBarTop, kWidth, kStripHeight, maxEnergy, energy, palette::kRed, palette::kGreen);
+  if (playerdata.online) DrawTextsFitted(kTextLeft, kOpponentTop, OpponentText(PeerConnected()), kTextWidth);
 
-  DrawTexts(810, 775, RoleText(playerdata.is_host));
+  DrawTexts(kTextLeft, kRoleTop, RoleText(playerdata.is_host));
 }

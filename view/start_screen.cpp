@@ -7,22 +7,18 @@
 
 #include <vector>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
 #include "gfx/key_monitor.h"
-#include "view/game_view.h"
-#include "view/sidebar.h"
+#include "view/view_drawing.h"
+#include "view/view_style.h"
 
 namespace {
 
-constexpr unsigned long kWhite = 0xFFFFFF;
-constexpr unsigned long kBlack = 0x000000;
-constexpr unsigned long kFrameGrey = 0x646464;
-constexpr unsigned long kCreditsGrey = 0x505050;
-constexpr unsigned long kHoverFill = 0xC8C8C8, kRestFill = 0xE6E6E6;
-constexpr unsigned long kHoverLine = 0x3C3C3C, kRestLine = 0x787878;
+constexpr unsigned long kHoverFill = palette::kLightGrey, kRestFill = palette::kPaleGrey;
+constexpr unsigned long kHoverLine = palette::kCharcoal, kRestLine = palette::kLineGrey;
 constexpr int kFontPixels = 24;
 constexpr int kTextWidth = 720;  // inside the frame, with a margin
 constexpr char kCredits[] = "Vantorix";
@@ -59,25 +55,25 @@ bool ServeEvents() {
 
 // The frame, the credits line and a clean white page, inside an open batch.
 void DrawPage() {
-  setbkcolor(kWhite);
+  setbkcolor(palette::kWhite);
   cleardevice();
   setbkmode(1);
   settextstyle(kFontPixels, 0, kUiFontFace);
-  setlinecolor(kFrameGrey);
+  setlinecolor(palette::kFrameGrey);
   setlinestyle(0, 2);
   if (epn) {
     epn->setBrush(Qt::NoBrush);
     epn->drawRect(QRect(QPoint(5, 5), QPoint(793, 793)));
   }
   setlinestyle(0, 1);
-  settextcolor(kCreditsGrey);
+  settextcolor(palette::kDarkGrey);
   DrawTexts(350, 20, kCredits);
-  settextcolor(kBlack);
+  settextcolor(palette::kBlack);
 }
 
 void DrawButton(int y, const char* text, int text_x, bool hovered) {
   DrawRoundRectGray(200, y, 400, 100, 10, hovered ? kHoverFill : kRestFill, hovered ? kHoverLine : kRestLine, hovered);
-  settextcolor(kBlack);
+  settextcolor(palette::kBlack);
   DrawTexts(text_x, y + 35, text);
 }
 
@@ -146,7 +142,7 @@ bool InSettingsButton(int x, int y) { return x >= 200 && x <= 600 && y >= 450 &&
 
 void DrawRoundRectGray(int x, int y, int w, int h, int radius, unsigned long fill, unsigned long line, bool hovered) {
   setfillcolor(fill);
-  setlinecolor(hovered ? kCreditsGrey : line);
+  setlinecolor(hovered ? palette::kDarkGrey : line);
   setlinestyle(0, hovered ? 2 : 1);
   if (epn) Roundrectangle(x, y, w, h, radius, fill);
   setlinestyle(0, 1);

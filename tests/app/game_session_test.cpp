@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <thread>
 #include <vector>
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "services/log_management.h"
 #include "services/timer_manager.h"
 

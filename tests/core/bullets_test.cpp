@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "effects/effect_spawners.h"
 #include "gfx/graphics.h"
-#include "match/command_string.h"
+#include "records/command_string.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include "core/coordination_system.h"
 #include <gtest/gtest.h>
 #include <thread>
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "services/timer_manager.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
-#include "app/game_records.h"
+#include "records/game_records.h"
 
 namespace {
 using Grid = bool[16][16];

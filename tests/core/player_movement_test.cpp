@@ -6,7 +6,7 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "gfx/graphics.h"

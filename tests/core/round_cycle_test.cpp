@@ -1,25 +1,21 @@
-// The round cycle: death strictly past the arena's edges, what a death queues and scores,
-// respawn corners, the countdown's seconds and the direction helper's fallback. The close
-// request is set so that every countdown returns after its first pass.
+// The round cycle's rules: death strictly past the arena's edges, what a death queues and
+// scores, respawn corners, and the direction helper's fallback.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/coordination_system.h"
-#include "core/countdown_screens.h"
-#include "gfx/graphics.h"  // ecl
 
 namespace {
 
 class RoundTest : public ::testing::Test {
  protected:
-  void SetUp() override { playerdata = {}, versus = {}, network_transmission.outgoing.clear(), ecl = true; }
-  void TearDown() override { ecl = false; }
+  void SetUp() override { playerdata = {}, versus = {}, network_transmission.outgoing.clear(); }
   static bool DiesWithCentreAt(float cx, float cy) {
     playerdata.player_x = cx - 15, playerdata.player_y = cy - 15;
     const int32_t before = versus.deaths;
-    cs->Death_detection();
+    if (cs->Death_detection()) cs->End_round(CoordinationSystem::RoundEnd::kLost);
     return versus.deaths != before;
   }
 };
@@ -35,7 +31,6 @@ TEST_F(RoundTest, DeathQueuesNoticeThenScoreAndRespawnsInTheOwnCorner) {
   ASSERT_TRUE(DiesWithCentreAt(400, 820));
   EXPECT_EQ(network_transmission.outgoing,
             (std::deque<std::string>{"Death_notice00000000{MY}", "Score_modification00{2}{4}"}));
-  EXPECT_EQ(CountdownScoreText(versus.kills, versus.deaths), "The current score - My:2 - Other:4");
   EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && playerdata.velocity_x == 0);
 
   playerdata.is_host = true;
@@ -46,13 +41,10 @@ TEST_F(RoundTest, DeathQueuesNoticeThenScoreAndRespawnsInTheOwnCorner) {
 TEST_F(RoundTest, VictoryRespawnsButLeavesVelocityScoreAndQueueAlone) {
   playerdata.player_x = 300, playerdata.velocity_x = 3, versus.kills = 1;
   cs->win_death();
+  EXPECT_TRUE(playerdata.round_over);
+  cs->End_round(CoordinationSystem::RoundEnd::kWon);
   EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && !playerdata.round_over);
   EXPECT_TRUE(playerdata.velocity_x == 3 && versus.kills == 1 && network_transmission.outgoing.empty());
-}
-
-TEST(CountdownScreens, CountFiveDownToZeroInWholeSeconds) {
-  const std::pair<uint64_t, int> cases[] = {{0, 5}, {999'999, 5}, {1'000'000, 4}, {5'000'001, 0}, {60'000'000, 0}};
-  for (auto [elapsed_us, shown] : cases) EXPECT_EQ(CountdownSecondsLeft(elapsed_us), shown) << elapsed_us;
 }
 
 TEST(DirectionVector, UnitTowardTheTargetElseStraightUp) {

@@ -29,6 +29,11 @@ class SpawnerTest : public ::testing::Test {
   ParticleManager& store = ParticleManager::GetInstance();
 };
 
+// A bleed of `target` at a fixed place for `seconds`.
+void Bleed(int target, float seconds) {
+  Effects_BleedEffect(target, [] { return std::pair{400.0f, 400.0f}; }, seconds);
+}
+
 TEST_F(SpawnerTest, DarkeningCompoundsFromTheCurrentColourUntilTheRuleEndsTheParticle) {
   struct Case { Particle (*rule)(Particle); int life; unsigned long color; std::vector<int> reds; int end_age; unsigned long last; };
   const Case cases[] = {{RuleB1, 8, 0xFF, {255, 175, 65}, 2, 65}, {RuleB1, 13, 0xFF, {255, 205, 126, 53}, 3, 53},
@@ -65,9 +70,9 @@ TEST_F(SpawnerTest, DropRuleDragShrinkAndFloorFollowTheScale) {
 
 TEST_F(SpawnerTest, ZeroDirectionFallsBackUpForMuzzleAndRightForDustAndBlood) {
   struct Case { void (*spawn)(); size_t phase1; };
-  const Case cases[] = {{[] { cs->SpawnMuzzleFlash(100, 100, 0, 0); }, 30},
-                        {[] { cs->SpawnHitDust(100, 100, 0, 0); }, 40},
-                        {[] { cs->SpawnBloodSplash(100, 100, 0, 0, 1); }, 40}};
+  const Case cases[] = {{[] { Effects_SpawnMuzzleFlash(100, 100, 0, 0); }, 30},
+                        {[] { Effects_SpawnHitDust(100, 100, 0, 0); }, 40},
+                        {[] { Effects_SpawnBloodSplash(100, 100, 0, 0, 1); }, 40}};
   for (size_t k = 0; k < std::size(cases); ++k) {
     store.RemoveAllParticles(false);
     cases[k].spawn();
@@ -80,7 +85,7 @@ TEST_F(SpawnerTest, ZeroDirectionFallsBackUpForMuzzleAndRightForDustAndBlood) {
     }
   }
   store.RemoveAllParticles(false);
-  cs->SpawnBloodSplash(300, 300, 1, 1, 0);  // no force: everything starts at rest
+  Effects_SpawnBloodSplash(300, 300, 1, 1, 0);  // no force: everything starts at rest
   for (const Particle& p : store.GetParticlesCopy()) EXPECT_EQ(std::make_pair(p.vx, p.vy), std::make_pair(0.0f, 0.0f));
 }
 
@@ -95,9 +100,9 @@ TEST_F(SpawnerTest, DropsOfThePlayerAreBrighterThanThoseOfTheEnemy) {
 
 TEST_F(SpawnerTest, SecondHitExtendsTheOneRunningBleedWhichThenReturnsToIdle) {
   const size_t before = Threads();
-  cs->StartEnemyBleed(0.5f);
+  Bleed(1, 0.5f);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  cs->StartEnemyBleed(0.5f);
+  Bleed(1, 0.5f);
   EXPECT_LT(timers.getTime("enemy_bleed"), 200000u);  // restarted, not a second thread
   EXPECT_EQ(Threads(), before + 1);
   EXPECT_TRUE(WaitFor([] { return !g_bleed_running[1].load() && !timers.hasTimer("enemy_bleed"); }));
@@ -106,8 +111,8 @@ TEST_F(SpawnerTest, SecondHitExtendsTheOneRunningBleedWhichThenReturnsToIdle) {
 
 TEST_F(SpawnerTest, TargetsBleedIndependentlyAndAMissingTimerEndsTheBleed) {
   const size_t before = Threads();
-  cs->StartPlayerBleed(5);
-  cs->StartEnemyBleed(1);
+  Bleed(0, 5);
+  Bleed(1, 1);
   EXPECT_EQ(Threads(), before + 2);
   timers.removeTimer("player_bleed");
   EXPECT_TRUE(WaitFor([] { return !g_bleed_running[0].load(); }));
@@ -116,10 +121,10 @@ TEST_F(SpawnerTest, TargetsBleedIndependentlyAndAMissingTimerEndsTheBleed) {
 }
 
 TEST_F(SpawnerTest, BleedRefusesEmptySourceAndUnknownTargetAndStopsOnCloseRequest) {
-  cs->BleedEffect(1, {}, 5);
-  cs->BleedEffect(2, [] { return std::pair{0.0f, 0.0f}; }, 5);
+  Effects_BleedEffect(1, {}, 5);
+  Effects_BleedEffect(2, [] { return std::pair{0.0f, 0.0f}; }, 5);
   EXPECT_FALSE(g_bleed_running[0].load() || g_bleed_running[1].load() || timers.hasTimer("enemy_bleed"));
-  cs->StartPlayerBleed(5);
+  Bleed(0, 5);
   ecl.store(true);
   EXPECT_TRUE(WaitFor([] { return !g_bleed_running[0].load(); }));
   ecl.store(false);

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/maze_generator.h"
 #include "gfx/graphics.h"
 #include "support/loopback_socket.h"

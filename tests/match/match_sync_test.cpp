@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/coordination_system.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"

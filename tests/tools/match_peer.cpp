@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include "core/maze_generator.h"
 #include "gfx/graphics.h"
 #include "match/match_sync.h"

@@ -1,7 +1,8 @@
 // Game view routines, checked on the offscreen frame buffer's pixels over a white frame.
 #include "view/game_view.h"
-#include "app/pixel_math.h"
-#include "app/game_records.h"
+#include "view/view_drawing.h"
+#include "records/pixel_math.h"
+#include "records/game_records.h"
 #include "gfx/graphics.h"
 #include <gtest/gtest.h>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Command strings: every parse and conversion failure with its text, the grouping edge
 // cases, the exact builder output and the builder-to-parser round trip. Test thread only.
-#include "match/command_string.h"
+#include "records/command_string.h"
 
 #include <gtest/gtest.h>
 #include <cerrno>

@@ -6,15 +6,13 @@
 #include <chrono>
 #include <cstdint>
 
-#include "gfx/graphics.h"
+#include "services/close_request.h"
+#include "services/sleep_micros.h"
 #include "services/wake_signal.h"
 
 // Whole microseconds left to sleep in a tick of `rate` ticks per second that has run for
 // `elapsed_ns`; 0 when the tick overran. Rates below 1 count as 1.
 int64_t TickSleepMicros(int64_t elapsed_ns, int32_t rate);
-
-// Sleeps `micros`, resuming after signal interruptions for the time that remained.
-void SleepMicros(int64_t micros);
 
 class TickPacer {
  public:

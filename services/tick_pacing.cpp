@@ -1,25 +1,13 @@
 // Tick pacing shared by every fixed-rate loop (called on each loop's own thread).
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 
 int64_t TickSleepMicros(int64_t elapsed_ns, int32_t rate) {
   const double period_ns = (1.0 / std::max<int32_t>(rate, 1)) * 1e9;
   const double budget_ns = period_ns - static_cast<double>(elapsed_ns);
   if (budget_ns <= 0) return 0;
   return static_cast<int64_t>(budget_ns / 1000);
-}
-
-void SleepMicros(int64_t micros) {
-  if (micros <= 0) return;
-  timespec request{static_cast<time_t>(micros / 1000000), static_cast<long>((micros % 1000000) * 1000)};
-  timespec remaining{};
-  while (nanosleep(&request, &remaining) != 0) {
-    if (errno != EINTR) return;
-    request = remaining;
-  }
 }
 
 TickPacer::TickPacer(const std::atomic<int32_t>& rate_slot)

@@ -1,5 +1,5 @@
 // Game records: the peer command list under concurrent use, and the time scale.
-#include "app/game_records.h"
+#include "records/game_records.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <thread>

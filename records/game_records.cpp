@@ -1,5 +1,5 @@
 // Definitions and defaults of the shared game records (see game_records.h for who touches what).
-#include "app/game_records.h"
+#include "records/game_records.h"
 
 #include <algorithm>
 #include <chrono>

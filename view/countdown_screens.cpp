@@ -1,24 +1,22 @@
 // Round countdown screens. death() runs on the main (GUI) thread, o_death() on the receive
 // thread; each pass is one batch under em, and the GUI thread also serves its event queue
 // between passes so that the frames it queues get presented.
-#include "core/countdown_screens.h"
+#include "view/countdown_screens.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
 
-#include "app/game_records.h"
-#include "app/tick_pacing.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 #include "services/timer_manager.h"
-#include "view/sidebar.h"
+#include "view/view_drawing.h"
+#include "view/view_style.h"
 
 namespace {
 
-constexpr unsigned long kDeathRed = 0x0000FF;
-constexpr unsigned long kVictoryGreen = 0x00FF00;
-constexpr unsigned long kTextBlack = 0;
 constexpr int kFontPoints = 30;
 constexpr int kTextLeft = 150;
 constexpr int kFirstLineTop = 375;
@@ -60,7 +58,7 @@ void RunCountdown(const CountdownLook& look) {
     ApplyCountdownFont();
     // The screen's own colour, not ebk: a countdown on the other thread may have set that.
     if (epn) epn->fillRect(QRect(0, 0, esw, esh), _qc(look.colour));
-    settextcolor(kTextBlack);
+    settextcolor(palette::kBlack);
     const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
     // At 30 points the first line runs past the window's edge and would hide the count.
     const int text_width = esw - kTextLeft - kTextLeft / 10;
@@ -95,6 +93,6 @@ std::string CountdownScoreText(int32_t kills, int32_t deaths) {
   return "The current score - My:" + std::to_string(kills) + " - Other:" + std::to_string(deaths);
 }
 
-void death() { RunCountdown({"Resurrection countdown", kDeathRed, DeathCountdownText}); }
+void death() { RunCountdown({"Resurrection countdown", palette::kRed, DeathCountdownText}); }
 
-void o_death() { RunCountdown({"o Resurrection countdown", kVictoryGreen, VictoryCountdownText}); }
+void o_death() { RunCountdown({"o Resurrection countdown", palette::kGreen, VictoryCountdownText}); }

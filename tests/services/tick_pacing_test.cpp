@@ -1,5 +1,5 @@
 // Tick pacing: sleep budgets, signal-interrupted sleeps and the loop's stop on close.
-#include "app/tick_pacing.h"
+#include "services/tick_pacing.h"
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <chrono>
