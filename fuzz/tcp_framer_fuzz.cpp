@@ -71,10 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Frames made from the input: a length byte (mostly short, a few up to 64 KiB), then that
   // many bytes taken cyclically from the input, magic bytes and all. The stream is kept near
-  // 128 KiB: longer ones reach no new code and only slow the run down.
+  // 32 KiB: longer ones reach no new code and only slow the run down.
   std::vector<std::string> frames;
   std::string stream;
-  for (std::size_t i = 0; i < size && frames.size() < 64 && stream.size() < 128 * 1024;) {
+  for (std::size_t i = 0; i < size && frames.size() < 64 && stream.size() < 32 * 1024;) {
     const uint8_t b = data[i++];
     const std::size_t length = b < 0xF0 ? b % 48 : std::size_t(b - 0xEF) * 4096;
     std::string payload;
