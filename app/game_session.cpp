@@ -14,20 +14,21 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "records/game_records.h"
 #include "app/lan_lobby.h"
-#include "services/tick_pacing.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
+#include "core/rules_tuning.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
 #include "match/connection_setup.h"
 #include "match/match_sync.h"
 #include "match/peer_address.h"
+#include "records/game_records.h"
 #include "services/background_threads.h"
 #include "services/log_management.h"
+#include "services/tick_pacing.h"
 #include "services/timer_manager.h"
 #include "view/countdown_screens.h"
 #include "view/game_view.h"
@@ -100,7 +101,7 @@ std::optional<int> PrepareMatch(LaunchPlan plan) {
   playerdata.is_host = plan.host;
   // The host starts top-left, the other side bottom-right; each sees the other there
   // until the first position report arrives.
-  const float own = plan.host ? 25.0f : 775.0f, other = plan.host ? 775.0f : 25.0f;
+  const float own = plan.host ? kHostCorner : kGuestCorner, other = plan.host ? kGuestCorner : kHostCorner;
   playerdata.player_x = playerdata.player_y = own;
   playerdata.enemy_x = playerdata.enemy_y = other;
   return std::nullopt;

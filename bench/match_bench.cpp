@@ -28,15 +28,15 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/loopback_socket.h"
-#include "records/game_records.h"
-#include "services/tick_pacing.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
 #include "gfx/graphics.h"
-#include "records/command_string.h"
 #include "match/match_sync.h"
+#include "records/command_string.h"
+#include "records/game_records.h"
 #include "services/background_threads.h"
+#include "services/tick_pacing.h"
+#include "tests/support/loopback_socket.h"
 #include "transport/network_manager.h"
 
 namespace {
@@ -51,7 +51,6 @@ int ThreadCount() {
     if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
   return -1;
 }
-
 
 // A forked side; its stop request is the closing of the pipe it reads.
 struct Child {

@@ -1,10 +1,10 @@
 // Cost of one whole game-view frame (batch open, draw, flush) with a full maze, every bullet
 // slot in flight and a 2,000-drop blood splash, on the offscreen platform. Single-threaded:
 // the benchmark thread draws and also runs the queued present tasks between iterations.
-#include "records/game_records.h"
 #include "core/maze_generator.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
+#include "records/game_records.h"
 #include "view/game_view.h"
 #include "view/view_drawing.h"
 

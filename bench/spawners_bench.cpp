@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "records/game_records.h"
-#include "services/tick_pacing.h"
 #include "core/coordination_system.h"
 #include "effects/effect_spawners.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 
 namespace {
 

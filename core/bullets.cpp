@@ -8,18 +8,17 @@
 #include <cmath>
 #include <mutex>
 
-#include "records/game_records.h"
-#include "records/pixel_math.h"
-#include "services/tick_pacing.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "gfx/graphics.h"
+#include "gfx/input_event_filter.h"
 #include "gfx/key_monitor.h"
 #include "records/command_string.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 
 namespace {
-
-constexpr int kFireSlot = 1;  // fed by the left mouse button
 
 // Clears the cell nearest to a bullet's new corner; it may be an open cell beside the wall
 // that was hit. Cells outside the grid do not exist and are left alone.
@@ -39,8 +38,8 @@ void ReportHit(Corner player, Corner enemy) {
   const float enemy_cx = enemy.x + p.enemy_w * 0.5f, enemy_cy = enemy.y + p.enemy_h * 0.5f;
   float dx = 0, dy = 0;
   cs->CalculateDirectionVector(player.x + p.player_w * 0.5f, player.y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx, dy);
-  cs->SpawnBloodSplash(enemy_cx, enemy_cy, dx, dy, 2.0f);
-  cs->StartEnemyBleed(5.0f);
+  cs->SpawnBloodSplash(enemy_cx, enemy_cy, dx, dy, kHitSplashForce);
+  cs->StartEnemyBleed(kHitBleedSeconds);
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 // enemy's box to the peer (bullet thread).
 #pragma once
 
-// A held fire slot shoots on its first control tick and then every tenth one: 6.5 shots
-// per second at 65 ticks per second.
-inline constexpr int kFireIntervalTicks = 10;
+#include "core/rules_tuning.h"
 
 // Samples the fire slot of the key tables; true while it is held.
 bool Fire();

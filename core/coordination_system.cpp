@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <mutex>
 
-#include "records/game_records.h"
 #include "core/physics_engine.h"
+#include "core/rules_tuning.h"
 #include "effects/effect_spawners.h"
 #include "effects/special_effects.h"
 #include "records/command_string.h"
+#include "records/game_records.h"
 #include "services/timer_manager.h"
 
 CoordinationSystem* cs = CoordinationSystem::getInstance();
@@ -22,10 +23,8 @@ namespace {
 
 int Saturate(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
-constexpr float kParkedCorner = -1000.0f;  // far outside the arena while a countdown runs
-
 void Respawn(PlayerData& p) {
-  const float corner = p.is_host ? 25.0f : 775.0f;
+  const float corner = p.is_host ? kHostCorner : kGuestCorner;
   std::lock_guard lock(motion_mutex);
   p.player_x = corner;
   p.player_y = corner;
@@ -85,7 +84,7 @@ bool CoordinationSystem::Search_blocks(int x, int y, int w, int h) const {
 void CoordinationSystem::Status_update() {
   // This thread alone writes energy and the vision circle; the others read them as atomics.
   float energy = playerdata.energy;
-  if (timers.getTime("Energy recovery") > 100000) {
+  if (timers.getTime("Energy recovery") > kEnergyRecoveryMicros) {
     timers.resetTimer("Energy recovery");
     energy = static_cast<float>(static_cast<double>(energy) + 0.1);
   }

@@ -6,13 +6,13 @@
 
 #include <mutex>
 
-#include "records/game_records.h"
-#include "records/pixel_math.h"
-#include "services/tick_pacing.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "gfx/key_monitor.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 
 void Detecting_movement() {
   km->UpdateKeyStates();

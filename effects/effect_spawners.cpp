@@ -3,6 +3,12 @@
 // out; the update rules run on the particle thread under the store's lock.
 #include "effects/effect_spawners.h"
 
+#include "effects/effects_tuning.h"
+#include "gfx/graphics.h"
+#include "services/background_threads.h"
+#include "services/tick_pacing.h"
+#include "services/timer_manager.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -10,11 +16,6 @@
 #include <string>
 #include <thread>
 #include <utility>
-
-#include "services/tick_pacing.h"
-#include "gfx/graphics.h"
-#include "services/background_threads.h"
-#include "services/timer_manager.h"
 
 std::atomic<bool> g_bleed_running[2]{};
 
@@ -237,7 +238,7 @@ void RunBleeding(int target, const std::string& name, float duration,
     const auto [px, py] = source();
     const int drops = 1 + R(2);
     for (int i = 0; i < drops; ++i) store.AddParticle(MakeBleedDrop(target, px, py));
-    SleepMicros(50000);
+    SleepMicros(kBleedDropMicros);
   }
 }
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
+#include "services/tick_pacing.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "gfx/graphics.h"
 #include "records/game_records.h"
 #include "services/tick_pacing.h"
-#include "gfx/graphics.h"
 
 ParticleManager& ParticleManager::GetInstance() {
   static ParticleManager instance;

@@ -3,9 +3,10 @@
 // main thread joins them before it returns. Window moves are queued to the GUI thread.
 #include "effects/special_effects.h"
 
-#include "services/tick_pacing.h"
+#include "effects/effects_tuning.h"
 #include "gfx/graphics.h"
 #include "services/background_threads.h"
+#include "services/tick_pacing.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -22,8 +23,6 @@
 SpecialEffects* spe = SpecialEffects::getInstance();
 
 namespace {
-
-constexpr int64_t kFlashStepMicros = 16000;
 
 std::atomic<bool> g_shake_running{false};
 std::atomic<bool> g_flash_running{false};
@@ -130,6 +129,6 @@ void SpecialEffects::windowShake(double duration, double interval, int amplitude
 }
 
 void StartShakeAndFlash() {
-  StartOnce(g_shake_running, [] { spe->windowShake(0.2, 0.1, 50); });
-  StartOnce(g_flash_running, [] { spe->windowFlash(100, 0x0000FF, 0.0, 0.5); });
+  StartOnce(g_shake_running, [] { spe->windowShake(kShakeSeconds, kShakeIntervalSeconds, kShakeAmplitude); });
+  StartOnce(g_flash_running, [] { spe->windowFlash(kFlashIntensity, kFlashColour, kFlashHoldSeconds, kFlashFadeSeconds); });
 }

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "records/game_records.h"
 #include "core/coordination_system.h"
-#include "records/command_string.h"
 #include "match/match_sync.h"
+#include "records/command_string.h"
+#include "records/game_records.h"
 
 namespace {
 

@@ -21,9 +21,6 @@ bool _filterInstalled = false;
 
 namespace {
 
-// Slot 1 is the fire slot; the left mouse button drives it.
-constexpr int kFireSlot = 1;
-
 void recordKey(QEvent* event, bool down) {
   auto* key = dynamic_cast<QKeyEvent*>(event);
   if (!key) return;

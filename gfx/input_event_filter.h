@@ -7,8 +7,9 @@
 
 class QEvent;
 
-// Key-table slot of the Esc key.
+// Key-table slots of the Esc key and of the fire button (the left mouse button).
 inline constexpr int kEscapeSlot = 27;
+inline constexpr int kFireSlot = 1;
 
 // Records input and lets every event through; no meta-object needed.
 class InputEventFilter : public QObject {

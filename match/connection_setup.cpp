@@ -12,8 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "services/tick_pacing.h"
 #include "match/peer_address.h"
+#include "services/tick_pacing.h"
 
 std::string _ip = "NULL";
 std::uint16_t _port = 0;

@@ -4,9 +4,9 @@
 
 #include <utility>
 
-#include "services/tick_pacing.h"
 #include "match/connection_setup.h"
 #include "match/peer_address.h"
+#include "services/tick_pacing.h"
 
 namespace {
 

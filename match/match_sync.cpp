@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "records/game_records.h"
-#include "services/tick_pacing.h"
 #include "core/coordination_system.h"
 #include "effects/special_effects.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "services/timer_manager.h"
 
 std::atomic<int32_t> send_rate{65};
@@ -83,7 +83,7 @@ void HitReaction() {
     p.velocity_x += kKnockPixelsPerTick * dx;
     p.velocity_y += kKnockPixelsPerTick * dy;
   }
-  cs->StartPlayerBleed(5.0f);
+  cs->StartPlayerBleed(kHitBleedSeconds);
 }
 
 bool ResyncDue() {

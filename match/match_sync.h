@@ -9,10 +9,10 @@
 #include <deque>
 #include <string>
 
+#include "core/rules_tuning.h"
 #include "records/command_string.h"
 #include "transport/network_manager.h"
 
-inline constexpr int kKnockPixelsPerTick = 20;
 // The host sends its whole maze, and both sides their score, this often: a lost datagram
 // heals within one period.
 inline constexpr int64_t kResyncMicros = 2'000'000;

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
+#include "gfx/graphics.h"
 #include "records/game_records.h"
 #include "services/tick_pacing.h"
-#include "gfx/graphics.h"
 #include "services/timer_manager.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"

@@ -4,12 +4,12 @@
 // the other shared scalars as relaxed atomics.
 #include "view/game_view.h"
 
-#include "records/game_records.h"
-#include "records/pixel_math.h"
-#include "services/tick_pacing.h"
 #include "effects/motion_blur.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
+#include "services/tick_pacing.h"
 #include "view/sidebar.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
@@ -150,6 +150,4 @@ void Render_line() {
                 TruncatePixel(player.y + 0.5f * playerdata.player_h), mouse.x(), mouse.y());
   _as(epn);  // brush back; the red 5 px pen stays
 }
-
-
 

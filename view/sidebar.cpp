@@ -3,9 +3,9 @@
 // registry each.
 #include "view/sidebar.h"
 
+#include "gfx/graphics.h"
 #include "records/game_records.h"
 #include "records/pixel_math.h"
-#include "gfx/graphics.h"
 #include "services/timer_manager.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
@@ -22,7 +22,6 @@
 int64_t _frame = 0;
 
 namespace {
-
 
 constexpr double kRateRefreshMicros = 100000.0;
 
@@ -54,11 +53,6 @@ void UpdateFrameRate() {
 }
 
 }  // namespace
-
-
-
-
-
 
 std::string FrameText(int64_t rate) { return "frame:" + std::to_string(rate); }
 

@@ -7,11 +7,11 @@
 
 #include <vector>
 
-#include "records/game_records.h"
-#include "services/tick_pacing.h"
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
 #include "gfx/key_monitor.h"
+#include "records/game_records.h"
+#include "services/tick_pacing.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
 
@@ -22,7 +22,6 @@ constexpr unsigned long kHoverLine = palette::kCharcoal, kRestLine = palette::kL
 constexpr int kFontPixels = 24;
 constexpr int kTextWidth = 720;  // inside the frame, with a margin
 constexpr char kCredits[] = "Vantorix";
-constexpr int kFireSlot = 1;
 
 // New presses of one key-table slot: a press counts once however long it is held, so the
 // click that opens a page is not taken again by that page.

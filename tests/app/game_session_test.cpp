@@ -1,12 +1,12 @@
 // The once-per-second rate log: ten lines, one per tick counter, as mean rates since start-up.
 #include "app/game_session.h"
+#include "records/game_records.h"
+#include "services/log_management.h"
+#include "services/timer_manager.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <thread>
 #include <vector>
-#include "records/game_records.h"
-#include "services/log_management.h"
-#include "services/timer_manager.h"
 
 namespace {
 TEST(RateLog, WritesOneMeanRateLinePerCounter) {

@@ -1,14 +1,12 @@
 // Bullets: lifetime, the fixed pool and aiming, wall hits that clear cells inside the grid
 // only, a hit for every tick of overlap with the enemy, and the control loop's rate of fire.
 #include "core/bullets.h"
-
-#include <gtest/gtest.h>
-
-
-#include "records/game_records.h"
 #include "effects/effect_spawners.h"
 #include "gfx/graphics.h"
 #include "records/command_string.h"
+#include "records/game_records.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

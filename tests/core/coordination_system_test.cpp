@@ -1,9 +1,9 @@
 // The main thread's status rules: vision easing and capped energy recovery.
 #include "core/coordination_system.h"
-#include <gtest/gtest.h>
-#include <thread>
 #include "records/game_records.h"
 #include "services/timer_manager.h"
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 TEST(StatusUpdate, VisionClosesATenthOfTheGapPerTickAndEnergyRecoversCappedEveryTenthOfASecond) {

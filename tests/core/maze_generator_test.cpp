@@ -1,10 +1,10 @@
 // Maze carving: invariants over many seeds, reproducibility, and the copy into _map.
 #include "core/maze_generator.h"
+#include "records/game_records.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <ctime>
 #include <numeric>
-#include "records/game_records.h"
 
 namespace {
 using Grid = bool[16][16];

@@ -1,10 +1,9 @@
 // Tests for the movement state machine: the fixture doubles as a stopwatch registry whose clock
 // moves only when a test says so, which pins the gap thresholds at their edges. Single-threaded.
 #include "core/movement_system.h"
+#include "services/timer_manager.h"
 
 #include <gtest/gtest.h>
-
-#include "services/timer_manager.h"
 
 namespace {
 

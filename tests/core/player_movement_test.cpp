@@ -1,15 +1,15 @@
 // Player movement: physics helpers, grid search, the control and physics steps, the countdown's control loop.
+#include "core/coordination_system.h"
+#include "core/physics_engine.h"
 #include "core/player_movement.h"
+#include "gfx/graphics.h"
+#include "records/game_records.h"
 #include <gmock/gmock.h>
 #include <climits>
 #include <cmath>
 #include <ctime>
 #include <mutex>
 #include <thread>
-#include "records/game_records.h"
-#include "core/coordination_system.h"
-#include "core/physics_engine.h"
-#include "gfx/graphics.h"
 
 namespace {
 using State = std::array<float, 4>;  // x, y, vx, vy

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "records/game_records.h"
 #include "core/coordination_system.h"
+#include "records/game_records.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
 // Effect spawners and bleeding: the rules' compounding fade, the bursts' fallback
 // directions, and the lifecycle of the real detached bleeding threads (polled, not timed).
 #include "effects/effect_spawners.h"
+#include "gfx/graphics.h"
 #include "services/background_threads.h"
+#include "services/timer_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +13,6 @@
 #include <thread>
 #include <tuple>
 #include <vector>
-
-#include "gfx/graphics.h"
-#include "services/timer_manager.h"
 
 namespace {
 

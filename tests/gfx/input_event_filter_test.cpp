@@ -1,6 +1,6 @@
 // Input filter: Qt events sent through the application's dispatch land in key tables, mouse state, close flag.
-#include "gfx/input_event_filter.h"
 #include "gfx/graphics.h"
+#include "gfx/input_event_filter.h"
 #include "gfx/key_monitor.h"
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Keyboard monitor and key-slot sampling over directly set key tables (one thread plays GUI and control).
-#include "gfx/key_monitor.h"
 #include "gfx/graphics.h"
+#include "gfx/key_monitor.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -2,13 +2,12 @@
 // input, the port probes and the one-at-a-time room search (inside a private network
 // namespace). Test thread plus the search thread.
 #include "match/connection_setup.h"
+#include "support/private_network.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <sstream>
 #include <thread>
-
-#include "support/private_network.h"
 
 namespace {
 

@@ -2,7 +2,11 @@
 // peer keeps reporting its position: afterwards every record a datagram could touch is as it
 // was, and the enemy followed the peer alone, throughout. The test thread plays the peer; the
 // match's receive and send loops run on threads of their own.
+#include "core/maze_generator.h"
+#include "gfx/graphics.h"
 #include "match/match_sync.h"
+#include "records/game_records.h"
+#include "support/loopback_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,18 +27,12 @@
 #include <utility>
 #include <vector>
 
-#include "records/game_records.h"
-#include "core/maze_generator.h"
-#include "gfx/graphics.h"
-#include "support/loopback_socket.h"
-
 extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
 
 // What a datagram could change: the player record but the enemy corner (the peer moves
 // it), the maze, the score and the unhandled commands.

@@ -1,7 +1,16 @@
 // The networked match on loopback: the command handler's rules for values from the wire,
 // who the receive loop listens to, how the send loop orders what it sends, the knock under
 // a running physics step, and two real sides keeping one maze over a lossy link.
+#include "core/coordination_system.h"
+#include "core/maze_generator.h"
+#include "core/player_movement.h"
+#include "gfx/graphics.h"
 #include "match/match_sync.h"
+#include "records/game_records.h"
+#include "services/background_threads.h"
+#include "services/timer_manager.h"
+#include "support/loopback_socket.h"
+#include "support/lossy_udp_relay.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,22 +32,11 @@
 #include <utility>
 #include <vector>
 
-#include "records/game_records.h"
-#include "core/coordination_system.h"
-#include "core/maze_generator.h"
-#include "core/player_movement.h"
-#include "gfx/graphics.h"
-#include "services/background_threads.h"
-#include "services/timer_manager.h"
-#include "support/lossy_udp_relay.h"
-#include "support/loopback_socket.h"
-
 extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
-
 
 template <class Condition>
 bool WaitFor(Condition done, std::chrono::milliseconds limit = 3000ms) {

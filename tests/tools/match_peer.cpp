@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "records/game_records.h"
 #include "core/maze_generator.h"
 #include "gfx/graphics.h"
 #include "match/match_sync.h"
+#include "records/game_records.h"
 #include "transport/network_manager.h"
 
 int main(int argc, char** argv) {

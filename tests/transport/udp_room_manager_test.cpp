@@ -1,13 +1,12 @@
 // LAN rooms: the message handling in every state through the socket-free seam, the socket
 // paths over loopback against plain UDP sockets, and the broadcast search inside a private
 // network namespace. Test thread plus the manager's receive thread.
+#include "support/private_network.h"
 #include "transport/udp_room_manager.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
-
-#include "support/private_network.h"
 
 namespace {
 

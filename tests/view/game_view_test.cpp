@@ -1,9 +1,9 @@
 // Game view routines, checked on the offscreen frame buffer's pixels over a white frame.
+#include "gfx/graphics.h"
+#include "records/game_records.h"
+#include "records/pixel_math.h"
 #include "view/game_view.h"
 #include "view/view_drawing.h"
-#include "records/pixel_math.h"
-#include "records/game_records.h"
-#include "gfx/graphics.h"
 #include <gtest/gtest.h>
 #include <cmath>
 #include <functional>

@@ -1,8 +1,8 @@
 // Sidebar text lines and the '&'-separated text routine, the latter on the frame buffer's pixels.
+#include "gfx/graphics.h"
 #include "view/sidebar.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
-#include "gfx/graphics.h"
 #include <gtest/gtest.h>
 
 TEST(SidebarTextTest, LinesReadAsShownAndAmpersandSplitsKeepingEmptyOnes) {

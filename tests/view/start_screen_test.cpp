@@ -1,6 +1,8 @@
 // The start screen driven by real Qt input events on the offscreen window: hover edges, what a
 // click on each button does, the settings page and its way back, the lobby status page's
 // inputs, and closing the window on each screen.
+#include "gfx/graphics.h"
+#include "match/lan_pairing.h"
 #include "view/start_screen.h"
 
 #include <QCloseEvent>
@@ -12,9 +14,6 @@
 
 #include <functional>
 #include <vector>
-
-#include "gfx/graphics.h"
-#include "match/lan_pairing.h"
 
 namespace {
 
