@@ -1,6 +1,7 @@
-// LAN rooms over UDP. Caller threads run the operations; one receive thread per manager
-// reads the room socket and handles datagrams under the room mutex. SearchRooms works on a
-// socket of its own and may run on any thread.
+// LAN rooms over UDP: the room socket, its receive thread and the broadcast search around the
+// room's message handling. Caller threads run the operations; one receive thread per manager
+// reads the room socket and feeds the message handling under the room mutex. SearchRooms
+// works on a socket of its own and may run on any thread.
 #include "transport/udp_room_manager.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "services/sleep_micros.h"
 
@@ -28,11 +30,6 @@ constexpr std::size_t kSearchBufferSize = 256;
 constexpr auto kJoinWait = std::chrono::seconds(3);
 constexpr int64_t kReceiveRetryMicros = 10000;
 constexpr char kLocalIP[] = "127.0.0.1";
-
-std::uint32_t ReadTag(const unsigned char* bytes) {
-  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-         std::uint32_t{bytes[3]} << 24;
-}
 
 RoomInfo ToRoomInfo(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = {};
@@ -78,34 +75,20 @@ unsigned short BoundPort(int fd) {
 
 }  // namespace
 
-std::vector<unsigned char> EncodeRoomTag(RoomTag tag) {
-  const auto value = static_cast<std::uint32_t>(tag);
-  return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-}
-
 struct UdpRoomManager::Impl {
   unsigned short selfPort = 0;
   int sock = -1;
   std::jthread receiveThread;
   std::atomic<bool> running{false};
 
+  // Guards the socket number and `room`; `room` sends while it is held.
   mutable std::mutex mutex;
-  std::condition_variable joinCv;
-  State state = Idle;
+  std::condition_variable joinCv;  // a join answer arrived
   RoomInfo selfInfo;
-  RoomInfo hostInfo;
-  RoomInfo peerInfo;
-  PlayerJoinedCallback onPlayerJoinedCallback;
-  DataReceivedCallback onDataReceivedCallback;
-  bool joinAccepted = false;
-  bool joinAnswered = false;
+  RoomProtocol room{[this](const RoomInfo& to, const std::vector<unsigned char>& bytes) { return SendTo(to, bytes); }};
 
   // Pulls the receive thread out of poll() when it must stop or its socket changed.
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  // Test seam: no socket, sends are recorded instead.
-  bool offline = false;
-  std::vector<std::pair<RoomInfo, std::vector<unsigned char>>> sent;
 
   Impl() = default;
   Impl(const Impl&) = delete;
@@ -181,66 +164,19 @@ struct UdpRoomManager::Impl {
         continue;
       }
       std::lock_guard lock(mutex);
-      HandleDatagram(buffer.data(), static_cast<std::size_t>(received), ToRoomInfo(from));
+      const RoomProtocol::JoinAnswer before = room.joinAnswer();
+      room.HandleDatagram(buffer.data(), static_cast<std::size_t>(received), ToRoomInfo(from));
+      if (room.joinAnswer() != before) joinCv.notify_one();
     }
   }
 
-  // Under `mutex`.
-  bool SendTo(const RoomInfo& to, const std::vector<unsigned char>& bytes) {
-    if (offline) {
-      sent.emplace_back(to, bytes);
-      return true;
-    }
+  // Under `mutex`: the room's way out.
+  bool SendTo(const RoomInfo& to, const std::vector<unsigned char>& bytes) const {
     sockaddr_in address{};
     if (sock < 0 || !ToSockaddr(to, address)) return false;
     const ssize_t written =
         sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return written >= 0 && static_cast<std::size_t>(written) == bytes.size();
-  }
-
-  bool IsCounterpart(const RoomInfo& sender) const {
-    return (state == Hosting && sender == peerInfo) || (state == Joined && sender == hostInfo);
-  }
-
-  // Under `mutex`; the callbacks run with it held.
-  void HandleDatagram(const unsigned char* data, std::size_t size, const RoomInfo& sender) {
-    if (size < 4) return;
-    switch (static_cast<RoomTag>(ReadTag(data))) {
-      case RoomTag::Sear:
-        if (state == Hosting) SendTo(sender, EncodeRoomTag(RoomTag::Info));
-        break;
-      case RoomTag::Join:
-        if (state == Hosting && peerInfo.ip.empty()) {
-          peerInfo = sender;
-          SendTo(sender, EncodeRoomTag(RoomTag::Acpt));
-          if (onPlayerJoinedCallback) onPlayerJoinedCallback(sender.ip, sender.port);
-        } else {
-          SendTo(sender, EncodeRoomTag(RoomTag::Rejt));
-        }
-        break;
-      case RoomTag::Acpt:
-      case RoomTag::Rejt:
-        if (state == Idle) {
-          joinAccepted = ReadTag(data) == static_cast<std::uint32_t>(RoomTag::Acpt);
-          joinAnswered = true;
-          joinCv.notify_one();
-        }
-        break;
-      case RoomTag::Data:
-        if (IsCounterpart(sender) && onDataReceivedCallback)
-          onDataReceivedCallback(std::vector<unsigned char>(data + 4, data + size));
-        break;
-      case RoomTag::Leav:
-        if (state == Hosting && sender == peerInfo) {
-          peerInfo = {};
-        } else if (state == Joined && sender == hostInfo) {
-          state = Idle;
-          hostInfo = {};
-        }
-        break;
-      default:  // INFO only matters to a search's own socket; unknown tags are ignored
-        break;
-    }
   }
 
   // Under `mutex`: a fresh socket on a system-chosen port takes over the socket's number,
@@ -285,22 +221,19 @@ bool UdpRoomManager::CreateRoom(unsigned short port) {
   Impl& m = *impl;
   {
     std::lock_guard lock(m.mutex);
-    if (m.state != Idle) return false;
+    if (m.room.state() != RoomState::Idle) return false;
   }
   // The old thread goes first so that it never sees its socket closed under it.
   const bool was_running = m.StopReceiver();
   bool created = false;
   {
     std::lock_guard lock(m.mutex);
-    if (m.state == Idle) {
+    if (m.room.state() == RoomState::Idle) {
       m.CloseSocket();
       m.sock = OpenBoundUdpSocket(port, true);
       if (m.sock >= 0) {
         m.selfInfo = {Impl::GetLocalIP(), BoundPort(m.sock)};
-        m.state = Hosting;
-        m.hostInfo = m.selfInfo;
-        m.peerInfo = {};
-        created = true;
+        created = m.room.Host(m.selfInfo);
       }
     }
   }
@@ -312,31 +245,16 @@ bool UdpRoomManager::JoinRoom(const std::string& ip, unsigned short port) {
   if (!impl) return false;
   Impl& m = *impl;
   std::unique_lock lock(m.mutex);
-  if (m.state != Idle) return false;
-  const RoomInfo host{ip, port};
-  if (!m.SendTo(host, EncodeRoomTag(RoomTag::Join))) return false;
-  m.joinAccepted = false;
-  m.joinAnswered = false;
-  const auto deadline = std::chrono::steady_clock::now() + kJoinWait;
-  if (!m.joinCv.wait_until(lock, deadline, [&m] { return m.joinAnswered; })) return false;
-  if (!m.joinAccepted || m.state != Idle) return false;
-  m.state = Joined;
-  m.hostInfo = host;
-  return true;
+  if (!m.room.AskToJoin({ip, port})) return false;
+  const auto answered = [&m] { return m.room.joinAnswer() != RoomProtocol::JoinAnswer::None; };
+  if (!m.joinCv.wait_until(lock, std::chrono::steady_clock::now() + kJoinWait, answered)) return false;
+  return m.room.EnterJoinedRoom();
 }
 
 void UdpRoomManager::LeaveRoom() {
   if (!impl) return;
-  Impl& m = *impl;
-  std::lock_guard lock(m.mutex);
-  if (m.state == Idle) return;
-  const auto leave = EncodeRoomTag(RoomTag::Leav);
-  if (m.state == Hosting && !m.peerInfo.ip.empty()) m.SendTo(m.peerInfo, leave);
-  if (m.state == Joined && !m.hostInfo.ip.empty()) m.SendTo(m.hostInfo, leave);
-  m.state = Idle;
-  m.hostInfo = {};
-  m.peerInfo = {};
-  if (!m.offline) m.ReplaceSocket();
+  std::lock_guard lock(impl->mutex);
+  if (impl->room.Leave()) impl->ReplaceSocket();
 }
 
 std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeout_ms) {
@@ -374,7 +292,7 @@ std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeo
     socklen_t length = sizeof from;
     const ssize_t received =
         recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
-    if (received < 4 || ReadTag(buffer) != static_cast<std::uint32_t>(RoomTag::Info)) continue;
+    if (received < 0 || !HasRoomTag(buffer, static_cast<std::size_t>(received), RoomTag::Info)) continue;
     const RoomInfo room = ToRoomInfo(from);
     if (std::find(rooms.begin(), rooms.end(), room) == rooms.end()) rooms.push_back(room);
   }
@@ -384,35 +302,26 @@ std::vector<RoomInfo> UdpRoomManager::SearchRooms(unsigned short port, int timeo
 
 bool UdpRoomManager::SendData(const std::vector<unsigned char>& payload) {
   if (!impl) return false;
-  Impl& m = *impl;
-  std::lock_guard lock(m.mutex);
-  const RoomInfo* to = nullptr;
-  if (m.state == Hosting && !m.peerInfo.ip.empty()) to = &m.peerInfo;
-  if (m.state == Joined) to = &m.hostInfo;
-  if (to == nullptr) return false;
-  std::vector<unsigned char> datagram = EncodeRoomTag(RoomTag::Data);
-  datagram.insert(datagram.end(), payload.begin(), payload.end());
-  return m.SendTo(*to, datagram);
+  std::lock_guard lock(impl->mutex);
+  return impl->room.SendData(payload);
 }
 
 bool UdpRoomManager::IsInRoom() const {
   if (!impl) return false;
   std::lock_guard lock(impl->mutex);
-  return impl->state != Idle;
+  return impl->room.state() != RoomState::Idle;
 }
 
 bool UdpRoomManager::IsRoomHost() const {
   if (!impl) return false;
   std::lock_guard lock(impl->mutex);
-  return impl->state == Hosting;
+  return impl->room.state() == RoomState::Hosting;
 }
 
 RoomInfo UdpRoomManager::GetCurrentRoom() const {
   if (!impl) return {};
   std::lock_guard lock(impl->mutex);
-  if (impl->state == Hosting) return impl->selfInfo;
-  if (impl->state == Joined) return impl->hostInfo;
-  return {};
+  return impl->room.currentRoom();
 }
 
 unsigned short UdpRoomManager::GetSelfPort() const { return impl ? impl->selfPort : 0; }
@@ -420,13 +329,13 @@ unsigned short UdpRoomManager::GetSelfPort() const { return impl ? impl->selfPor
 void UdpRoomManager::SetOnPlayerJoinedCallback(PlayerJoinedCallback callback) {
   if (!impl) return;
   std::lock_guard lock(impl->mutex);
-  impl->onPlayerJoinedCallback = std::move(callback);
+  impl->room.SetOnPlayerJoinedCallback(std::move(callback));
 }
 
 void UdpRoomManager::SetOnDataReceivedCallback(DataReceivedCallback callback) {
   if (!impl) return;
   std::lock_guard lock(impl->mutex);
-  impl->onDataReceivedCallback = std::move(callback);
+  impl->room.SetOnDataReceivedCallback(std::move(callback));
 }
 
 void UdpRoomManager::Shutdown() {
@@ -435,26 +344,4 @@ void UdpRoomManager::Shutdown() {
   impl->StopReceiver();
   std::lock_guard lock(impl->mutex);
   impl->CloseSocket();
-}
-
-void UdpRoomManager::InitializeOfflineForTest(State state, const RoomInfo& host, const RoomInfo& peer) {
-  impl.reset();
-  impl = std::make_unique<Impl>();
-  impl->offline = true;
-  impl->state = state;
-  impl->hostInfo = state == Idle ? RoomInfo{} : host;
-  impl->peerInfo = state == Hosting ? peer : RoomInfo{};
-  impl->selfInfo = state == Hosting ? host : RoomInfo{"0.0.0.0", 0};
-}
-
-void UdpRoomManager::HandleDatagramForTest(const unsigned char* data, std::size_t size, const RoomInfo& sender) {
-  if (!impl) return;
-  std::lock_guard lock(impl->mutex);
-  impl->HandleDatagram(data, size, sender);
-}
-
-std::vector<std::pair<RoomInfo, std::vector<unsigned char>>> UdpRoomManager::TakeSentForTest() {
-  if (!impl) return {};
-  std::lock_guard lock(impl->mutex);
-  return std::exchange(impl->sent, {});
 }

@@ -1,44 +1,20 @@
 // LAN rooms over UDP: open a room on a port, find rooms by broadcast, join one and
 // exchange byte messages with the one other player. Operations run on the caller's thread;
-// the room's receive thread handles incoming datagrams and runs the two callbacks.
+// the room's receive thread feeds incoming datagrams to the room's message handling
+// (transport/room_protocol.h), which runs the two callbacks there.
 #pragma once
 
 #include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
-// One room or one peer address.
-struct RoomInfo {
-  std::string ip;         // dotted IPv4 text
-  unsigned short port{};  // host byte order
-  bool operator==(const RoomInfo&) const = default;
-};
-
-// Message tags: the four-letter word read as a number whose most significant byte is the
-// first letter, written and read little-endian, so the letters travel reversed.
-enum class RoomTag : std::uint32_t {
-  Sear = 0x53454152,  // search, "RAES" on the wire
-  Info = 0x494E464F,  // room answer, "OFNI"
-  Join = 0x4A4F494E,  // join request, "NIOJ"
-  Acpt = 0x41435054,  // join accepted, "TPCA"
-  Rejt = 0x52454A54,  // join rejected, "TJER"
-  Data = 0x44415441,  // data, "ATAD" + payload
-  Leav = 0x4C454156,  // leave, "VAEL"
-};
-
-// The four wire bytes of a tag.
-std::vector<unsigned char> EncodeRoomTag(RoomTag tag);
+#include "transport/room_protocol.h"
 
 class UdpRoomManager {
  public:
-  enum State : int { Idle = 0, Hosting = 1, Joined = 2 };
-  using PlayerJoinedCallback = std::function<void(const std::string&, unsigned short)>;
-  using DataReceivedCallback = std::function<void(const std::vector<unsigned char>&)>;
+  using PlayerJoinedCallback = RoomProtocol::PlayerJoinedCallback;
+  using DataReceivedCallback = RoomProtocol::DataReceivedCallback;
 
   static UdpRoomManager& GetInstance();
   ~UdpRoomManager();
@@ -73,15 +49,6 @@ class UdpRoomManager {
 
   // Stops the receive thread and closes the socket; the room state is kept.
   void Shutdown();
-
-  // Socket-free seam for tests and the fuzzer. Replaces the implementation by one with no
-  // socket and no receive thread, in `state` with the given host and peer; whatever it
-  // would send is recorded for TakeSentForTest instead of leaving the process.
-  void InitializeOfflineForTest(State state, const RoomInfo& host, const RoomInfo& peer);
-  // Runs the message handling on one datagram as if it had come from `sender`.
-  void HandleDatagramForTest(const unsigned char* data, std::size_t size, const RoomInfo& sender);
-  // Datagrams recorded since the last call, with their destinations, oldest first.
-  std::vector<std::pair<RoomInfo, std::vector<unsigned char>>> TakeSentForTest();
 
  private:
   UdpRoomManager();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 class BulletTest : public ::testing::Test {
@@ -26,7 +28,8 @@ class BulletTest : public ::testing::Test {
 TEST_F(BulletTest, MovesUntilItsLifetimeHasPassedThenVanishes) {
   Place(0, 100, 400, 1, 0);
   for (int64_t now : {7 + 1200, 7 + 1201}) frame[0] = now, Bullet_tick();  // moves on its last tick only
-  EXPECT_TRUE(!bullet.slots[0].active && bullet.motion[0].x == 101);
+  EXPECT_FALSE(bullet.slots[0].active);
+  EXPECT_EQ(bullet.motion[0].x, 101);
 }
 
 TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
@@ -36,8 +39,10 @@ TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
   emp[0] = 40, emp[1] = 140;  // where the GUI thread last saw the pointer in the window
   Shoot();
   const BulletMotion& m = bullet.motion[9];
-  EXPECT_TRUE(bullet.slots[9].active && bullet.slots[9].fired_frame == 42 && !bullet.slots[200].active);
-  EXPECT_TRUE(m.x == 40 && m.y == 40 && m.vx == 0 && m.vy == 20);  // from the centre, at full speed
+  EXPECT_TRUE(bullet.slots[9].active);
+  EXPECT_EQ(bullet.slots[9].fired_frame, 42);
+  EXPECT_FALSE(bullet.slots[200].active);
+  EXPECT_EQ((std::array{m.x, m.y, m.vx, m.vy}), (std::array{40.f, 40.f, 0.f, 20.f}));  // from the centre, at full speed
 }
 
 TEST_F(BulletTest, AWallHitClearsTheNearestCellButNeverOneOutsideTheGrid) {
@@ -45,12 +50,20 @@ TEST_F(BulletTest, AWallHitClearsTheNearestCellButNeverOneOutsideTheGrid) {
   wall.is_wall = true, wall.type = "wall";
   Place(0, 135, 60, 20, 0);
   Bullet_tick();
-  EXPECT_TRUE(wall.type == "NULL" && !wall.is_wall && !bullet.slots[0].active && bullet.motion[0].x == 135);
+  EXPECT_EQ(wall.type, "NULL");
+  EXPECT_FALSE(wall.is_wall);
+  EXPECT_FALSE(bullet.slots[0].active);
+  EXPECT_EQ(bullet.motion[0].x, 135);  // stopped where it hit
   for (MapCell& cell : _map.cells) cell.is_wall = true, cell.type = "wall";
   Place(0, 795, 60, 20, 20), Place(1, -300, 400, 20, 0), Place(2, NAN, NAN, 1, 1);  // 0 hits column 15 leaving
   Bullet_tick();
-  for (const MapCell& cell : _map.cells) ASSERT_TRUE(cell.is_wall && cell.type == "wall");
-  EXPECT_TRUE(!bullet.slots[0].active && bullet.slots[1].active && bullet.motion[1].x == -280);
+  for (const MapCell& cell : _map.cells) {
+    ASSERT_TRUE(cell.is_wall);
+    ASSERT_EQ(cell.type, "wall");
+  }
+  EXPECT_FALSE(bullet.slots[0].active);
+  EXPECT_TRUE(bullet.slots[1].active);
+  EXPECT_EQ(bullet.motion[1].x, -280);
 }
 
 TEST_F(BulletTest, EveryTickOfOverlapWithTheEnemyIsAnotherHit) {

@@ -18,6 +18,7 @@ class RoundTest : public ::testing::Test {
     if (cs->Death_detection()) cs->End_round(CoordinationSystem::RoundEnd::kLost);
     return versus.deaths != before;
   }
+  static std::pair<float, float> Position() { return {playerdata.player_x, playerdata.player_y}; }
 };
 
 TEST_F(RoundTest, DeathIsACentreStrictlyOutsideTheArena) {
@@ -31,11 +32,13 @@ TEST_F(RoundTest, DeathQueuesNoticeThenScoreAndRespawnsInTheOwnCorner) {
   ASSERT_TRUE(DiesWithCentreAt(400, 820));
   EXPECT_EQ(network_transmission.outgoing,
             (std::deque<std::string>{"Death_notice00000000{MY}", "Score_modification00{2}{4}"}));
-  EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && playerdata.velocity_x == 0);
+  EXPECT_EQ(Position(), std::pair(775.f, 775.f));
+  EXPECT_EQ(playerdata.velocity_x, 0);
 
   playerdata.is_host = true;
   ASSERT_TRUE(DiesWithCentreAt(-5, 400));
-  EXPECT_TRUE(playerdata.player_x == 25 && playerdata.player_y == 25 && !playerdata.round_over);
+  EXPECT_EQ(Position(), std::pair(25.f, 25.f));
+  EXPECT_FALSE(playerdata.round_over);
 }
 
 TEST_F(RoundTest, VictoryRespawnsButLeavesVelocityScoreAndQueueAlone) {
@@ -43,15 +46,21 @@ TEST_F(RoundTest, VictoryRespawnsButLeavesVelocityScoreAndQueueAlone) {
   cs->win_death();
   EXPECT_TRUE(playerdata.round_over);
   cs->End_round(CoordinationSystem::RoundEnd::kWon);
-  EXPECT_TRUE(playerdata.player_x == 775 && playerdata.player_y == 775 && !playerdata.round_over);
-  EXPECT_TRUE(playerdata.velocity_x == 3 && versus.kills == 1 && network_transmission.outgoing.empty());
+  EXPECT_EQ(Position(), std::pair(775.f, 775.f));
+  EXPECT_FALSE(playerdata.round_over);
+  EXPECT_EQ(playerdata.velocity_x, 3);
+  EXPECT_EQ(versus.kills, 1);
+  EXPECT_TRUE(network_transmission.outgoing.empty());
 }
 
 TEST(DirectionVector, UnitTowardTheTargetElseStraightUp) {
   float dx = 0, dy = 0;
-  EXPECT_TRUE(cs->CalculateDirectionVector(1, 1, 4, 5, dx, dy) && dx == 0.6f && dy == 0.8f);
-  for (float x2 : {1.0005f, NAN, INFINITY})
-    EXPECT_TRUE(!cs->CalculateDirectionVector(1, 1, x2, 1, dx, dy) && dx == 0 && dy == -1) << x2;
+  EXPECT_TRUE(cs->CalculateDirectionVector(1, 1, 4, 5, dx, dy));
+  EXPECT_EQ(std::pair(dx, dy), std::pair(0.6f, 0.8f));
+  for (float x2 : {1.0005f, NAN, INFINITY}) {
+    EXPECT_FALSE(cs->CalculateDirectionVector(1, 1, x2, 1, dx, dy)) << x2;
+    EXPECT_EQ(std::pair(dx, dy), std::pair(0.f, -1.f)) << x2;
+  }
 }
 
 }  // namespace

@@ -188,12 +188,15 @@ walls_equal() {
 # A private LAN for the instances named in $@: each gets a network namespace, joined by a veth
 # pair to a bridge in a switch namespace, with 10.213.0.N/24 and the default route (so also the
 # limited broadcast 255.255.255.255) on that veth. Nothing sent there can reach a real
-# interface. Sets NETNS_OF; exits 77 (skip) when namespaces cannot be made, e.g. without root.
+# interface. Sets NETNS_OF. When namespaces cannot be made, e.g. without root, exits 77 (skip),
+# or fails when VANTORIX_REQUIRE_PRIVILEGED=1 says this run must cover such tests.
 make_lan() {
   command -v ip >/dev/null || fail "iproute2's ip is missing (scripts/install-deps installs it)"
-  local name n=0 tag="vtx-$$-$RANDOM"
+  local name n=0 tag="vtx-$$-$RANDOM" why
   if ! ip netns add "$tag-sw" 2>"$WORK/netns.err"; then
-    echo "SKIP: cannot create a network namespace (root needed): $(cat "$WORK/netns.err")"
+    why="cannot create a network namespace (root needed): $(cat "$WORK/netns.err")"
+    [ "${VANTORIX_REQUIRE_PRIVILEGED:-}" != 1 ] || fail "$why"
+    echo "SKIP: $why"
     exit 77
   fi
   NETNS_MADE+=("$tag-sw")

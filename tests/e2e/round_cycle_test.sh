@@ -1,34 +1,61 @@
 # Rounds lost for real under Xvfb: shooting with the held left button clears maze walls,
 # holding W runs the player off the open top edge, the red death countdown shows, closing
-# the window or Ctrl-C ends the game at once even mid-countdown, and after five seconds the
-# player is back in its corner: the local game's player is not the host, so that is the
-# bottom-right one, beside the enemy.
+# the window or Ctrl-C ends the game at once even mid-countdown, and once the five seconds
+# are over the player is back in its corner: the local game's player is not the host, so
+# that is the bottom-right one, beside the enemy.
 source "$(dirname "$0")/lib.sh"
 
+MINIMAP_WALLS=(125 125 125 805 5 1000 200)
+# Pixel count of one colour in a region, or $1 when the window cannot be read (the death's
+# window shake may have moved it partly off the screen).
+count() { local n; read -r n _ <<<"$(blob "${@:2}" 2>/dev/null || echo "$1")"; echo "$n"; }
+walls() { count 0 "${MINIMAP_WALLS[@]}"; }
+red_screen() {
+  red=$(count 0 255 0 0 0 0 1000 800)
+  [ "$red" -gt $((1000 * 800 * 90 / 100)) ]
+}
+# Back in the bottom-right corner, centred at (790, 790), with no countdown left.
+respawned() {
+  local green gx gy
+  read -r green gx gy <<<"$(blob 0 255 0 0 0 800 800 2>/dev/null || echo 0 0 0)"
+  [ "$(count 800000 255 0 0 0 0 1000 800)" -lt 100000 ] && [ "$green" -gt 300 ] && [ "$gx" -gt 760 ] && [ "$gy" -gt 760 ]
+}
+# Waits until the minimap shows its walls and holds still, then gives the window the keyboard.
+game_ready() {
+  WID_OF[main]=$WID
+  poll 5000 eval '[ "$(walls)" -gt 0 ]' || fail "the minimap never showed a wall"
+  still main settled "${MINIMAP_WALLS[@]:3}"
+  xdotool windowfocus --sync "$WID" 2>/dev/null || true
+}
+
 # Holds the key $1 until the player has left the arena and the death countdown paints the
-# window red.
+# window red; RED_SEEN is when that was seen.
 run_off_the_edge() {
   xdotool keydown "$1"
-  sleep 1
+  if ! poll 8000 red_screen; then
+    xdotool keyup "$1"
+    "$XWIN" shot "$WID" "$WORK/no_countdown.ppm"
+    fail "no red death countdown ($red red pixels)"
+  fi
+  RED_SEEN=$(date +%s%N)
   xdotool keyup "$1"
-  for _ in $(seq 40); do
-    # While the death's window shake has moved the window partly off the screen, its
-    # pixels cannot be read; that counts as not red yet.
-    read -r red _ <<<"$(blob 255 0 0 0 0 1000 800 2>/dev/null || echo 0)"
-    [ "$red" -gt $((1000 * 800 * 90 / 100)) ] && return 0
-    sleep 0.1
-  done
-  "$XWIN" shot "$WID" "$WORK/no_countdown.ppm"
-  fail "no red death countdown ($red red pixels)"
+}
+
+# ends_mid_countdown WHAT: after WHAT the game exits 0, well before the countdown seen at
+# RED_SEEN would have run its five seconds.
+ends_mid_countdown() {
+  exits_cleanly 4 "$1"
+  local since
+  since=$(ms "$RED_SEEN")
+  [ "$since" -lt 4000 ] || fail "$1: the game ran on for $since ms of its 5 s countdown, as if it waited for it"
 }
 
 start_xvfb
 
 # First round: fire, then die and close the window during the countdown.
 start_game
-sleep 1.5
-xdotool windowfocus --sync "$WID" 2>/dev/null || true
-read -r walls0 _ <<<"$(blob 125 125 125 805 5 1000 200)"  # the minimap's walls
+game_ready
+walls0=$(walls)
 # Sweep the aim across the maze while holding the button: a held button keeps firing.
 xdotool mousemove --window "$WID" 600 60 mousedown 1
 for target in "600 200" "600 400" "600 600" "400 600" "200 600" "60 600"; do
@@ -36,38 +63,26 @@ for target in "600 200" "600 400" "600 600" "400 600" "200 600" "60 600"; do
   sleep 0.4
 done
 xdotool mouseup 1
-sleep 0.5
-read -r walls1 _ <<<"$(blob 125 125 125 805 5 1000 200)"
-echo "minimap wall pixels before and after shooting: $walls0 -> $walls1"
-[ "$walls1" -lt "$walls0" ] || fail "holding the left button destroyed no wall"
+poll 3000 eval '[ "$(walls)" -lt "$walls0" ]' || fail "holding the left button destroyed no wall"
+echo "minimap wall pixels before and after shooting: $walls0 -> $(walls)"
 
 run_off_the_edge w  # the centre starts 40 px below the open top edge
 "$XWIN" shot "$WID" "$WORK/countdown.ppm"
-read -r text _ <<<"$(blob 0 0 0 150 330 1000 480)"
-[ "$text" -gt 200 ] || fail "the countdown shows no text ($text black pixels)"
-read -r other _ <<<"$(blob 0 255 0 0 0 1000 800)"
-[ "$other" -eq 0 ] || fail "game view pixels on the countdown screen"
-
+[ "$(count 0 0 0 0 150 330 1000 480)" -gt 200 ] || fail "the countdown shows no text"
+[ "$(count 1 0 255 0 0 0 1000 800)" -eq 0 ] || fail "game view pixels on the countdown screen"
 "$XWIN" close "$WID"
-# The countdown has about four seconds left: waiting for it would blow this bound.
-exits_cleanly 2 "closing during the countdown" 1000
+ends_mid_countdown "closing during the countdown"
 
-# Second round: the countdown ends and the player is back, centred at (790, 790).
+# Second round: the countdown runs out and the player is back in its corner.
 start_game
-sleep 1
-xdotool windowfocus --sync "$WID" 2>/dev/null || true
+game_ready
 run_off_the_edge w
-sleep 5.5
-"$XWIN" shot "$WID" "$WORK/respawned.ppm"
-read -r red _ <<<"$(blob 255 0 0 0 0 1000 800)"
-read -r green gx gy <<<"$(blob 0 255 0 0 0 800 800)"
-echo "after the countdown: $red red pixels, player disc of $green pixels at ($gx, $gy)"
-[ "$red" -lt 100000 ] || fail "the countdown screen is still up"
-[ "$green" -gt 300 ] && [ "$gx" -gt 760 ] && [ "$gy" -gt 760 ] || fail "the player did not reappear in its corner"
+poll 10000 respawned || { "$XWIN" shot "$WID" "$WORK/not_respawned.ppm"; fail "the player did not reappear in its corner"; }
+echo "back in the corner $(ms "$RED_SEEN") ms after the countdown showed"
 
 # Falling off the bottom edge next to the corner starts another countdown, which Ctrl-C
 # cuts short too.
 run_off_the_edge s
 kill -s INT "$GAME_PID"
-exits_cleanly 2 "Ctrl-C during the countdown" 1000
+ends_mid_countdown "Ctrl-C during the countdown"
 pass

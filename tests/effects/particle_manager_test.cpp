@@ -46,7 +46,8 @@ TEST_F(ParticleStoreTest, ParticleLivesLifePlusOneTicksAndIsUpdatedWithAgesBefor
 
 TEST_F(ParticleStoreTest, IndexOperationsRespectBoundsKeepOrderAndFallBackToPristineDefault) {
   store.AddParticles({At(0), At(1, false), At(2), At(3, false)});
-  EXPECT_FALSE(store.RemoveParticle(-1) || store.RemoveParticle(4));
+  EXPECT_FALSE(store.RemoveParticle(-1));
+  EXPECT_FALSE(store.RemoveParticle(4));
   store.RemoveAllParticles(true);
   ASSERT_EQ(Count(), 2u);
   EXPECT_EQ(store.GetParticle(1).x, 2);

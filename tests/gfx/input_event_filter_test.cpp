@@ -31,11 +31,13 @@ TEST_F(InputEventFilterTest, LetterKeyRecordsUpperCaseCodeWithOrWithoutShiftAndO
   for (int code : {int(Qt::Key_Left), int(Qt::Key_Shift), 0, 256}) key(QEvent::KeyPress, code);
   EXPECT_EQ(setSlots(), 0);
   key(QEvent::KeyPress, Qt::Key_A);
-  EXPECT_TRUE(ekr[65] && eks[65]);
+  EXPECT_TRUE(ekr[65]);
+  EXPECT_TRUE(eks[65]);
   km->UpdateKeyStates();
   EXPECT_TRUE(KeyMonitor::KeyA);
   key(QEvent::KeyRelease, Qt::Key_A);
-  EXPECT_FALSE(ekr[65] || eks[65]);
+  EXPECT_FALSE(ekr[65]);
+  EXPECT_FALSE(eks[65]);
   key(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier);
   EXPECT_TRUE(ekr[65]);
   EXPECT_EQ(setSlots(), 2);
@@ -54,12 +56,16 @@ TEST_F(InputEventFilterTest, MouseMoveTruncatesTowardZeroAndOnlyTheLeftButtonFee
   mouse(QEvent::MouseMove, Qt::NoButton, {-3.9, 799.99});
   EXPECT_EQ(std::make_pair(emp[0], emp[1]), std::make_pair(-3, 799));
   mouse(QEvent::MouseButtonPress, Qt::RightButton);
-  EXPECT_TRUE(emr && setSlots() == 0);
+  EXPECT_TRUE(emr);
+  EXPECT_EQ(setSlots(), 0);
   mouse(QEvent::MouseButtonPress, Qt::LeftButton);
-  EXPECT_TRUE(eml && ekr[1] && eks[1]);
+  EXPECT_TRUE(eml);
+  EXPECT_TRUE(ekr[1]);
+  EXPECT_TRUE(eks[1]);
   // A click shorter than a control tick is still seen once by the next fire query.
   mouse(QEvent::MouseButtonRelease, Qt::LeftButton);
-  EXPECT_FALSE(eml || ekr[1]);
+  EXPECT_FALSE(eml);
+  EXPECT_FALSE(ekr[1]);
   EXPECT_TRUE(SampleKeySlot(1));
   EXPECT_FALSE(SampleKeySlot(1));
   mouse(QEvent::MouseButtonRelease, Qt::RightButton);

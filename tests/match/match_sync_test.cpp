@@ -12,24 +12,20 @@
 #include "support/loopback_socket.h"
 #include "support/lossy_udp_relay.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -39,7 +35,7 @@ namespace {
 using namespace std::chrono_literals;
 
 template <class Condition>
-bool WaitFor(Condition done, std::chrono::milliseconds limit = 3000ms) {
+bool WaitFor(Condition done, std::chrono::milliseconds limit = 10000ms) {
   for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
     if (done()) return true;
     std::this_thread::sleep_for(2ms);
@@ -65,6 +61,7 @@ class MatchSyncTest : public ::testing::Test {
     _map.map_dirty = false;
     timers.createTimer(kMapSyncTimer);
     timers.resetTimer(kMapSyncTimer);
+    timers.pauseTimer(kMapSyncTimer);  // no periodic resend: a tick sends only what it is asked to
     ecl = false;
   }
   void TearDown() override {
@@ -77,53 +74,60 @@ class MatchSyncTest : public ::testing::Test {
     EXPECT_TRUE(Initialize_network());
     return _network.boundPort(ProtocolType::UDP);
   }
-  static bool Apply(const std::string& text) { return Process_command(parseCommandString(text)); }
+  // One more tick, and what the peer got up to and with it: the tick reports a position of
+  // its own, which marks the end. The peer's buffer holds a whole maze burst meanwhile.
+  std::vector<std::string> TickAndTake() {
+    playerdata.player_x = static_cast<float>(--marks);
+    Send_tick();
+    const std::string mark = BuildCoordinateCommand(playerdata.player_x, playerdata.player_y);
+    std::vector<std::string> seen;
+    for (std::optional<std::string> text; seen.size() < 1000 && (text = peer.Receive(10000));) {
+      seen.push_back(*text);
+      if (*text == mark) return seen;
+    }
+    ADD_FAILURE() << "the tick's position never came";
+    return seen;
+  }
+  int marks = 0;
 };
 
 TEST_F(MatchSyncTest, CellsLandByCombinedIndexAndUnusableNumbersAreDropped) {
-  EXPECT_TRUE(Apply("One_Map_block0000000{3}{12}{NULL}{0}"));
-  EXPECT_TRUE(Apply("One_Map_block0000000{15}{15}{wall}{1}"));
-  EXPECT_TRUE(Apply("One_Map_block0000000{0}{17}{wall}{1}"));  // only the combined index counts
+  Apply_datagram("One_Map_block0000000{3}{12}{wall}{1}");
+  Apply_datagram("One_Map_block0000000{3}{12}{NULL}{0}");
+  Apply_datagram("One_Map_block0000000{15}{15}{wall}{1}");
+  Apply_datagram("One_Map_block0000000{0}{17}{wall}{1}");  // only the combined index counts
+  Apply_datagram("Coordinate0000000000{12.5}{40}");
   EXPECT_FALSE(_map.cells[60].is_wall);
   EXPECT_EQ(_map.cells[60].type, "NULL");
   EXPECT_TRUE(_map.cells[255].is_wall);
   EXPECT_TRUE(_map.cells[17].is_wall);
   const auto before = _map.cells;
-  EXPECT_TRUE(Apply("One_Map_block0000000{16}{0}{NULL}{0}"));
-  EXPECT_TRUE(Apply("One_Map_block0000000{-1}{0}{NULL}{0}"));
-  EXPECT_TRUE(Apply("One_Map_block0000000{268435456}{0}{NULL}{0}"));  // would wrap to cell 0 in 32 bits
-  // Beyond int, or NaN, there is no row at all.
-  for (const char* text : {"One_Map_block0000000{nan}{3}{NULL}{0}",
-                           "One_Map_block0000000{1e10}{0}{NULL}{0}", "One_Map_block0000000{2}{inf}{NULL}{0}"})
-    EXPECT_THROW(Apply(text), std::exception) << text;
+  // Past the maze, wrapping to cell 0 in 32 bits, beyond int, or not a number: no cell.
+  for (const char* cell : {"{16}{0}", "{-1}{0}", "{268435456}{0}", "{nan}{3}", "{1e10}{0}", "{2}{inf}"})
+    Apply_datagram(std::string("One_Map_block0000000") + cell + "{wall}{1}");
+  for (const char* position : {"{1e40}{1}", "{7}{nan}", "{7}{-inf}", "{7}"})
+    Apply_datagram(std::string("Coordinate0000000000") + position);
   for (int i = 0; i < kMapCells; ++i) EXPECT_EQ(_map.cells[i].is_wall, before[i].is_wall) << i;
-
-  EXPECT_TRUE(Apply("Coordinate0000000000{12.5}{40}"));
-  for (const char* text : {"Coordinate0000000000{1e40}{1}", "Coordinate0000000000{7}{nan}",
-                           "Coordinate0000000000{7}{-inf}", "Coordinate0000000000{7}"})
-    EXPECT_THROW(Apply(text), std::exception) << text;
-  EXPECT_EQ(std::make_pair(playerdata.enemy_x, playerdata.enemy_y), std::make_pair(12.5f, 40.0f));
+  EXPECT_EQ(playerdata.enemy_x, 12.5f);  // a half-applied position is a wrong one
+  EXPECT_EQ(playerdata.enemy_y, 40.0f);
+  EXPECT_EQ(network_transmission.incomingSize(), 0u);
 }
 
 TEST_F(MatchSyncTest, ScoresOnlyGrowSoPlayersFallingAtOnceBothSeeOneToOne) {
   // Both fell: each counted its own death and sent (its kills, its deaths) to the other.
   versus = {1, 0};
-  EXPECT_FALSE(Apply("Score_modification00{0}{1}"));
-  EXPECT_EQ(std::make_pair(versus.kills, versus.deaths), std::make_pair(1, 1));
-  EXPECT_FALSE(Apply("Score_modification00{0}{0}"));  // a late, older report changes nothing
-  EXPECT_THROW(Apply("Score_modification00{2}{x}"), std::exception);
-  EXPECT_THROW(Apply("Score_modification00{x}{5}"), std::exception);  // kills first, then the bad deaths
-  EXPECT_EQ(std::make_pair(versus.kills, versus.deaths), std::make_pair(5, 1));
-  EXPECT_THROW(Apply("Score_modification00{3e9}{0}"), std::exception);
+  Apply_datagram("Score_modification00{0}{1}");
+  EXPECT_EQ(versus.kills, 1);
+  EXPECT_EQ(versus.deaths, 1);
+  Apply_datagram("Score_modification00{0}{0}");  // a late, older report changes nothing
+  for (const char* bad : {"{2}{x}", "{x}{5}", "{3e9}{0}"}) Apply_datagram(std::string("Score_modification00") + bad);
+  EXPECT_EQ(versus.kills, 5);  // read before the bad deaths
   EXPECT_EQ(versus.deaths, 1);
 }
 
 TEST_F(MatchSyncTest, ThePeersDeathAsksTheMainThreadForOneVictory) {
-  cs->TakeVictoryRequest();
-  EXPECT_FALSE(Apply("Death_notice00000000{ME}"));
-  EXPECT_FALSE(cs->TakeVictoryRequest());
-  EXPECT_FALSE(Apply("Death_notice00000000{MY}"));
-  EXPECT_FALSE(Apply("Death_notice00000000{MY}"));
+  Apply_datagram("Death_notice00000000{MY}");
+  Apply_datagram("Death_notice00000000{MY}");  // repeated, as a lossy link may
   EXPECT_TRUE(cs->TakeVictoryRequest());
   EXPECT_FALSE(cs->TakeVictoryRequest());
 }
@@ -140,13 +144,13 @@ TEST_F(MatchSyncTest, EveryKnockSurvivesTheRunningPhysicsStep) {
     while (!stop) Physics_step();
   });
   constexpr int kKnocks = 300;
-  for (int i = 0; i < kKnocks; ++i) Apply("Attack_notification0{}");
+  for (int i = 0; i < kKnocks; ++i) Apply_datagram("Attack_notification0{}");
   stop = true;
   physics.join();
   EXPECT_EQ(playerdata.velocity_x, static_cast<float>(kKnocks * kKnockPixelsPerTick));
   EXPECT_EQ(playerdata.velocity_y, 0.0f);
   playerdata.round_over = true;  // no knock while a countdown shows
-  Apply("Attack_notification0{}");
+  Apply_datagram("Attack_notification0{}");
   EXPECT_EQ(playerdata.velocity_x, static_cast<float>(kKnocks * kKnockPixelsPerTick));
 }
 
@@ -176,57 +180,33 @@ TEST_F(MatchSyncTest, OnlyThePeersAddressAndPortAreListenedTo) {
 TEST_F(MatchSyncTest, QueuedCommandsLeaveOnePerTickNewestFirst) {
   StartTransport();
   network_transmission.pushOutgoing({"A", "B", "C"});
-  for (int tick = 0; tick < 4; ++tick) Send_tick();
-  std::vector<std::string> seen;
-  while (std::optional<std::string> text = peer.Receive(200)) seen.push_back(text->substr(0, 10));
+  for (int tick = 0; tick < 3; ++tick) Send_tick();
+  std::vector<std::string> seen = TickAndTake();
+  for (std::string& text : seen) text.resize(std::min<size_t>(text.size(), 10));
   EXPECT_EQ(seen, (std::vector<std::string>{"Coordinate", "C", "Coordinate", "B", "Coordinate", "A", "Coordinate"}));
 }
 
 TEST_F(MatchSyncTest, TheHostSendsItsMazeToANewPeerAndAShotCellAtOnce) {
   const uint16_t game = StartTransport();
   playerdata.is_host = true;
-  // Read as they come: a 256-datagram burst overflows a socket buffer nobody drains.
-  std::vector<std::string> seen;
-  std::mutex seen_mutex;
-  std::atomic<bool> done{false};
-  std::jthread collector([&] {
-    while (!done)
-      if (std::optional<std::string> text = peer.Receive(20)) {
-        std::lock_guard lock(seen_mutex);
-        seen.push_back(*text);
-      }
-  });
-  struct StopCollector {
-    std::atomic<bool>& done;
-    ~StopCollector() { done = true; }
-  } stop_collector{done};
-  const auto tick_and_take = [&](size_t expected) {
-    Send_tick();
-    WaitFor([&] {
-      std::lock_guard lock(seen_mutex);
-      return seen.size() >= expected;
-    });
-    std::this_thread::sleep_for(50ms);  // room for anything beyond what was expected
-    std::lock_guard lock(seen_mutex);
-    return std::exchange(seen, {});
-  };
-  EXPECT_EQ(tick_and_take(1).size(), 1u);  // the peer has not been heard yet: coordinates only
+  EXPECT_EQ(TickAndTake().size(), 1u);  // the peer has not been heard yet: coordinates only
   peer.Send("Coordinate0000000000{1}{1}", game);
   ASSERT_TRUE(WaitFor([] {
     Receive_tick();
     return PeerConnected();
   }));
-  const std::vector<std::string> maze = tick_and_take(257);
+  const std::vector<std::string> maze = TickAndTake();
   ASSERT_EQ(maze.size(), 257u);
   EXPECT_EQ(maze.front().substr(0, 20), kMapBlockCommand);
   _map.ClearForGood(37, true);
-  const std::vector<std::string> shot = tick_and_take(2);
+  const std::vector<std::string> shot = TickAndTake();
   ASSERT_EQ(shot.size(), 2u);
   EXPECT_EQ(shot.front(), BuildMapBlockCommand(2, 5, "NULL", false));
 }
 
 // The host (a separate process) and this side as the guest, joined through a relay that
-// loses half of everything at first; each side then shoots walls away.
+// loses half of everything until both sides have shot walls away; then the mazes must agree
+// again, and stay so through the host's next whole-maze resend.
 TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   constexpr unsigned kHostSeed = 11, kGuestSeed = 22;
   bool host_grid[16][16], guest_grid[16][16];
@@ -234,15 +214,11 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   generateMaze(guest_grid, kGuestSeed);
   StoreMaze(guest_grid);
   std::vector<int> host_walls, guest_walls;  // cells each side will shoot
-  for (int i = 0; i < kMapCells && (host_walls.size() < 3 || guest_walls.size() < 3); ++i) {
-    if (!host_grid[i / 16][i % 16]) continue;
-    (host_walls.size() < 3 ? host_walls : guest_walls).push_back(i);
-  }
+  for (int i = 0; i < kMapCells && guest_walls.size() < 3; ++i)
+    if (host_grid[i / 16][i % 16]) (host_walls.size() < 3 ? host_walls : guest_walls).push_back(i);
 
-  LoopbackSocket guest_probe, host_probe;  // reserve two free ports, then hand them over
-  const uint16_t guest_port = guest_probe.port, host_port = host_probe.port;
-  close(guest_probe.fd), close(host_probe.fd);
-  guest_probe.fd = host_probe.fd = -1;
+  const uint16_t guest_port = FreeLoopbackUdpPort(), host_port = FreeLoopbackUdpPort(guest_port);
+  std::atomic<int> maze_cells{0};  // host to guest once the loss is over; outlives the relay
   LossyUdpRelay relay(host_port, guest_port);
   relay.setRule(Direction::AtoB, {.drop = 0.5, .duplicate = 0.1, .reorder = 0.1, .seed = 3});
   relay.setRule(Direction::BtoA, {.drop = 0.5, .duplicate = 0.1, .reorder = 0.1, .seed = 4});
@@ -264,7 +240,7 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   ASSERT_EQ(posix_spawn(&host, argv[0], &actions, nullptr, argv.data(), environ), 0);
   close(to_host[0]), close(from_host[1]);
 
-  // The host's maze as it reports it, and whether one of the shot cells ever came back.
+  // The host's maze as it reports it, and whether one of its shot cells ever came back.
   std::string host_maze;
   std::mutex host_mutex;
   std::atomic<bool> host_regrew{false};
@@ -277,8 +253,7 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
       if (maze.size() != kMapCells) continue;
       for (int i = 0; i < kMapCells; ++i) {
         if (gone[i] && maze[i] == '#') host_regrew = true;
-        if (maze[i] == '.' && !host_grid[i / 16][i % 16]) continue;
-        if (maze[i] == '.') gone[i] = true;
+        if (maze[i] == '.' && host_grid[i / 16][i % 16]) gone[i] = true;
       }
       std::lock_guard lock(host_mutex);
       host_maze = maze;
@@ -300,32 +275,43 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
       if (Shared(_map.cells[i].is_wall)) maze[i] = '#';
     return maze;
   };
-  const auto agree = [&] {
+  const auto host_now = [&] {
     std::lock_guard lock(host_mutex);
-    return host_maze == guest_maze();
+    return host_maze;
+  };
+  // Waits (bounded) for `done`, watching all along that no cell shot here comes back.
+  bool guest_regrew = false;
+  const auto watch_until = [&](auto&& done, std::chrono::milliseconds limit = 10000ms) {
+    return WaitFor([&] {
+      for (const int cell : guest_walls) guest_regrew |= Shared(_map.cells[cell].is_wall);
+      return done();
+    }, limit);
+  };
+  const auto dropped_both_ways = [&](uint64_t count) {
+    return [&relay, count] {
+      return relay.counts(Direction::AtoB).dropped >= count && relay.counts(Direction::BtoA).dropped >= count;
+    };
   };
 
-  std::this_thread::sleep_for(1000ms);  // a lossy start, then this side shoots too
+  EXPECT_TRUE(WaitFor(dropped_both_ways(20)));  // a lossy start, then this side shoots too
   for (const int cell : guest_walls) _map.ClearForGood(cell, true);
-  bool guest_regrew = false;
-  const auto watch_guest = [&](std::chrono::milliseconds span) {
-    for (const auto end = std::chrono::steady_clock::now() + span; std::chrono::steady_clock::now() < end;) {
-      for (const int cell : guest_walls) guest_regrew |= Shared(_map.cells[cell].is_wall);
-      std::this_thread::sleep_for(1ms);
-    }
-  };
-  watch_guest(1500ms);
-  relay.setRule(Direction::AtoB, {});
+  EXPECT_TRUE(watch_until([&] {
+    const std::string maze = host_now();
+    return !maze.empty() && std::all_of(host_walls.begin(), host_walls.end(), [&](int i) { return maze[i] == '.'; });
+  })) << "the host never shot its walls";
+  EXPECT_TRUE(watch_until(dropped_both_ways(60)));
+  relay.setRule(Direction::AtoB, {.drop_if = [&maze_cells](const std::string& payload) {
+    maze_cells += payload.starts_with(kMapBlockCommand);
+    return false;
+  }});
   relay.setRule(Direction::BtoA, {});
   const auto loss_ended = std::chrono::steady_clock::now();
-  bool agreed = false;
-  while (!agreed && std::chrono::steady_clock::now() - loss_ended < 3500ms) {
-    watch_guest(20ms);
-    agreed = agree();
-  }
-  const double heal_ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loss_ended).count();
-  watch_guest(300ms);
+  EXPECT_TRUE(watch_until([&] { return host_now() == guest_maze(); }, 15000ms)) << "still apart";
+  std::printf("mazes agreed %.0f ms after the loss ended\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loss_ended).count());
+  const int cells_before = maze_cells;
+  EXPECT_TRUE(watch_until([&] { return maze_cells >= cells_before + kMapCells; })) << "no maze resend";
+  EXPECT_EQ(host_now(), guest_maze());
 
   ecl = true;
   sender.join(), receiver.join();
@@ -335,15 +321,10 @@ TEST(MatchOverLossyLink, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   waitpid(host, &status, 0);
   reader.join();
   posix_spawn_file_actions_destroy(&actions);
-
-  EXPECT_TRUE(agreed) << "still apart " << heal_ms << " ms after the loss ended";
-  std::printf("mazes agreed %.0f ms after the loss ended\n", heal_ms);
   EXPECT_FALSE(guest_regrew);
   EXPECT_FALSE(host_regrew);
-  const std::string maze = guest_maze();
-  for (const int cell : host_walls) EXPECT_EQ(maze[cell], '.') << cell;
+  for (const int cell : host_walls) EXPECT_EQ(guest_maze()[cell], '.') << cell;
   for (const int cell : guest_walls) EXPECT_EQ(host_maze[cell], '.') << cell;
-  EXPECT_GT(relay.counts(Direction::AtoB).dropped, 0u);
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 

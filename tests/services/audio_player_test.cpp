@@ -61,8 +61,9 @@ class AudioPlayerTest : public ::testing::Test {
     server.reset(), fs::remove_all(dir);
   }
   void SetUp() override {
-    ASSERT_TRUE(server->state() == QProcess::Running && fs::is_socket(socket))
+    ASSERT_EQ(server->state(), QProcess::Running)
         << "no audio server: " << server->errorString().toStdString() << server->readAllStandardError().toStdString();
+    ASSERT_TRUE(fs::is_socket(socket)) << server->readAllStandardError().toStdString();
     ASSERT_TRUE(spinUntil([] { return !QMediaDevices::audioOutputs().isEmpty(); })) << "the server offers no output";
   }
   void TearDown() override { audio.stopAll(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -84,29 +85,41 @@ class AudioPlayerTest : public ::testing::Test {
 };
 
 TEST_F(AudioPlayerTest, FilePlaysOnceAtATimeAndCountingGoesById) {
-  EXPECT_TRUE(audio.play(longer) && audio.play(longer) && audio.play(blip));
-  EXPECT_EQ(audio.getSounds().size(), 2u);
+  for (const std::wstring& name : {longer, longer, blip}) EXPECT_TRUE(audio.play(name));
+  EXPECT_EQ(audio.getSounds().size(), 2u);  // the second play of a playing file starts nothing
   EXPECT_EQ(audio.getPlayingCount(), 2);
   audio.stopAll();
-  EXPECT_FALSE(audio.isPlaying(longer) || audio.isPlaying(blip) || audio.getPlayingCount() || audio.getSounds().size());
+  EXPECT_FALSE(audio.isPlaying(longer));
+  EXPECT_FALSE(audio.isPlaying(blip));
+  EXPECT_EQ(audio.getPlayingCount(), 0);
+  EXPECT_TRUE(audio.getSounds().empty());
 }
 
 TEST_F(AudioPlayerTest, StopSkipsUnknownFilesAndReachesEveryLivePlayerOfAFile) {
-  EXPECT_FALSE(audio.stop(L"/no/such.wav") || audio.isPlaying(L"/no/such.wav") || audio.getSounds().size());
+  EXPECT_FALSE(audio.stop(L"/no/such.wav"));
+  EXPECT_FALSE(audio.isPlaying(L"/no/such.wav"));
+  EXPECT_TRUE(audio.getSounds().empty());
   audio.play(longer), audio.stop(longer), audio.play(longer);
-  EXPECT_TRUE(audio.stop(longer) && !audio.isPlaying(longer));
+  EXPECT_TRUE(audio.stop(longer));
+  EXPECT_FALSE(audio.isPlaying(longer));
   for (const auto& s : audio.getSounds()) EXPECT_EQ(s.player->playbackState(), QMediaPlayer::StoppedState);
   audio.play(longer);  // a late end report from an older player leaves the newest one's mark alone
   audio.getSounds()[0].player->mediaStatusChanged(QMediaPlayer::EndOfMedia);
-  EXPECT_TRUE(audio.isPlaying(longer) && !audio.getSounds()[0].player && audio.getSounds().size() == 3);
+  EXPECT_TRUE(audio.isPlaying(longer));
+  EXPECT_FALSE(audio.getSounds()[0].player);
+  EXPECT_EQ(audio.getSounds().size(), 3u);
 }
 
 TEST_F(AudioPlayerTest, SoundsEndByThemselvesOrAsInvalidMediaAndThenPlayAgain) {
   for (const fs::path& bad : {dir / "missing.wav", dir / "notes.wav", dir})
     EXPECT_TRUE(playsUntil(bad.wstring(), QMediaPlayer::InvalidMedia)) << bad;
-  EXPECT_TRUE(audio.play(L"") && !audio.isPlaying(L""));
+  EXPECT_TRUE(audio.play(L""));
+  EXPECT_FALSE(audio.isPlaying(L""));
   EXPECT_TRUE(playsUntil(blip, QMediaPlayer::EndOfMedia));
-  EXPECT_TRUE(audio.play(blip) && audio.isPlaying(blip) && !audio.getSounds()[4].player && audio.getSounds()[5].player);
+  EXPECT_TRUE(audio.play(blip));
+  EXPECT_TRUE(audio.isPlaying(blip));
+  EXPECT_FALSE(audio.getSounds()[4].player);  // the finished one is gone, the new one plays
+  EXPECT_TRUE(audio.getSounds()[5].player);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
-// Logging registry: routing, side-file records and their reader, set-up failures, concurrent loggers.
+// Logging registry: routing, side-file records and their reader, set-up failures, concurrent
+// loggers. Each case runs in a working directory of its own, so ./logs holds only its lines.
 #include "services/log_management.h"
+#include "support/log_workdir.h"
+
 #include <gtest/gtest.h>
-#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -19,27 +22,23 @@ bool IsLine(const std::string& text, const std::string& level, const std::string
   return std::regex_match(text, std::regex(kTime + " \\| " + level + " \\| " + message + end));
 }
 
-class LogManagementTest : public ::testing::Test {
+std::vector<std::string> Lines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class LogManagementTest : public LogWorkdirTest {
  protected:
   struct Console { std::string out, err; };
-  void SetUp() override { fs::create_directories(dir); }
-  void TearDown() override { fs::remove_all(dir); }
   Console logged(const std::string& channel, LogLevel level) {  // what reached stdout and stderr
     CaptureStdout(), CaptureStderr();
     logs.log(channel, level, marker);
     return {GetCapturedStdout(), GetCapturedStderr()};
   }
-  std::vector<std::string> markedLines(const fs::path& path) const {  // the lines holding this test's marker
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-      if (line.find(marker) != std::string::npos) lines.push_back(line);
-    return lines;
-  }
   LogManagement& logs = LogManagement::getInstance();
-  const std::string marker =
-      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" + std::to_string(getpid());
-  const fs::path dir = fs::temp_directory_path() / ("vantorix_" + marker);
+  const std::string marker = ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(LogManagementTest, ChannelsFilterByLevelAndPickStreamByChannelLevelOrElseSeverity) {
@@ -57,40 +56,40 @@ TEST_F(LogManagementTest, ChannelsFilterByLevelAndPickStreamByChannelLevelOrElse
     EXPECT_TRUE(c.stream == 1 ? IsLine(con.out, c.levelName, marker) : con.out.empty()) << c.channel << con.out;
     EXPECT_TRUE(c.stream == 2 ? IsLine(con.err, c.levelName, marker) : con.err.empty()) << c.channel << con.err;
   }
-  const auto debugFile = markedLines("./logs/DEBUG.log"), errorFile = markedLines("./logs/ERROR.log");
-  ASSERT_EQ(std::make_pair(debugFile.size(), errorFile.size()), std::make_pair(size_t{1}, size_t{1}));
-  EXPECT_TRUE(IsLine(debugFile[0], "INFO", marker, "") && IsLine(errorFile[0], "FATAL", marker, ""));
-  EXPECT_EQ(markedLines("./logs/DEBUG.log.struct"), std::vector{debugFile[0].substr(0, 19) + "|INFO|" + debugFile[0]});
+  const auto debugFile = Lines("logs/DEBUG.log"), errorFile = Lines("logs/ERROR.log");
+  ASSERT_EQ(debugFile.size(), 1u);
+  ASSERT_EQ(errorFile.size(), 1u);
+  EXPECT_TRUE(IsLine(debugFile[0], "INFO", marker, "")) << debugFile[0];
+  EXPECT_TRUE(IsLine(errorFile[0], "FATAL", marker, "")) << errorFile[0];
+  EXPECT_EQ(Lines("logs/DEBUG.log.struct"), std::vector{debugFile[0].substr(0, 19) + "|INFO|" + debugFile[0]});
   EXPECT_FALSE(fs::exists(".struct"));  // console-only channels keep no side file
-  EXPECT_EQ(logs.getLevelStr(static_cast<LogLevel>(7)), "UNKNOWN");
 }
 
 TEST_F(LogManagementTest, ConfigLogRejectsBadSetupsAndNeverReconfigures) {
   EXPECT_FALSE(logs.configLog("", LogLevel::DEBUG, LogTarget::CONSOLE, ""));
   EXPECT_TRUE(logs.configLog("DEBUG.log", LogLevel::FATAL, LogTarget::CONSOLE, ""));
   EXPECT_NE(logged("DEBUG.log", LogLevel::INFO).out.find(marker), std::string::npos);
-  EXPECT_EQ(markedLines("./logs/DEBUG.log").size(), 1u);
-  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, (dir / "first.log").string()));
-  EXPECT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, (dir / "second.log").string()));
+  EXPECT_EQ(Lines("logs/DEBUG.log").size(), 1u);
+  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, "first.log"));
+  EXPECT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, "second.log"));
   logs.log(marker, LogLevel::INFO, marker);
-  EXPECT_EQ(markedLines(dir / "first.log").size(), 1u);
-  EXPECT_TRUE(markedLines(dir / "second.log").empty());
-  std::ofstream(dir / "blocker") << "x";  // a regular file where a parent directory should be
-  EXPECT_FALSE(logs.createDir((dir / "blocker" / "sub").string()));
-  EXPECT_FALSE(logs.configLog(marker + "_bad", LogLevel::DEBUG, LogTarget::FILE, (dir / "blocker/sub/a.log").string()));
+  EXPECT_EQ(Lines("first.log").size(), 1u);
+  EXPECT_TRUE(Lines("second.log").empty());
+  std::ofstream("blocker") << "x";  // a regular file where a parent directory should be
+  EXPECT_FALSE(logs.createDir("blocker/sub"));
+  EXPECT_FALSE(logs.configLog(marker + "_bad", LogLevel::DEBUG, LogTarget::FILE, "blocker/sub/a.log"));
   EXPECT_NE(logged(marker + "_bad", LogLevel::ERROR).err.find(marker), std::string::npos);  // not added: default route
 }
 
 TEST_F(LogManagementTest, ReadLogHonoursMaxCountAndKeepsMalformedLinesAsEmptyRecords) {
-  const fs::path path = dir / "read.log";
-  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, path.string()));
+  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, "read.log"));
   for (int i = 0; i < 5; ++i) logs.log(marker, LogLevel::WARNING, marker + std::to_string(i));
-  std::ofstream(path.string() + ".struct", std::ios::app) << "abc\nt|L|a|b\n";
+  std::ofstream("read.log.struct", std::ios::app) << "abc\nt|L|a|b\n";
   LogData out[8];
   for (LogData& d : out) d.flag = true;
   EXPECT_EQ(logs.readLog(marker, out, 2), 2);
   EXPECT_EQ(logs.readLog(marker, out, 8), 7);
-  const std::vector<std::string> lines = markedLines(path);
+  const std::vector<std::string> lines = Lines("read.log");
   ASSERT_EQ(lines.size(), 5u);
   for (size_t i = 0; i < 5; ++i)
     EXPECT_EQ(std::tie(out[i].message, out[i].time, out[i].level, out[i].flag),
@@ -102,24 +101,21 @@ TEST_F(LogManagementTest, ReadLogHonoursMaxCountAndKeepsMalformedLinesAsEmptyRec
 
 TEST_F(LogManagementTest, ConcurrentLoggersNeitherInterleaveNorLoseLines) {
   constexpr int kThreads = 8, kLines = 500, kAll = kThreads * kLines;
-  const fs::path path = dir / "busy.log";
-  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, path.string()));
+  ASSERT_TRUE(logs.configLog(marker, LogLevel::DEBUG, LogTarget::FILE, "busy.log"));
   std::vector<std::thread> loggers;
   for (int t = 0; t < kThreads; ++t)
     loggers.emplace_back([&, t] {
-      for (int i = 0; i < kLines; ++i) logs.log(marker, LogLevel::INFO, marker + " " + std::to_string(t * kLines + i));
+      for (int i = 0; i < kLines; ++i) logs.log(marker, LogLevel::INFO, std::to_string(t * kLines + i));
     });
   for (std::thread& th : loggers) th.join();
-  const std::vector<std::string> lines = markedLines(path);
-  ASSERT_EQ(lines.size(), size_t{kAll});
-  const std::regex whole(kTime + " \\| INFO \\| " + marker + " (\\d+)");
+  const std::regex whole(kTime + " \\| INFO \\| (\\d+)");
   std::set<int> ids;
   std::smatch m;
-  for (const std::string& line : lines) {
+  for (const std::string& line : Lines("busy.log")) {
     ASSERT_TRUE(std::regex_match(line, m, whole)) << line;
     ids.insert(std::stoi(m[1]));
   }
-  EXPECT_EQ(ids.size(), size_t{kAll});
+  EXPECT_EQ(ids.size(), size_t{kAll});  // every line whole, none lost
   std::vector<LogData> records(kAll + 1);
   EXPECT_EQ(logs.readLog(marker, records.data(), kAll + 1), kAll);  // one side record per line
 }

@@ -1,7 +1,6 @@
 // Named stopwatches, on a stepped clock so that the arithmetic is exact (single thread).
 #include "services/timer_manager.h"
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -20,25 +19,31 @@ TEST_F(TimerManagerTest, ExistingIdsAreKeptResetRestartsFromZeroAndMissingIdsGiv
   step(40us);
   pauseTimer("kept"), pauseTimer("reset");
   createTimer("kept");  // already there: reading and state stay
-  EXPECT_TRUE(resetTimer("reset") && removeTimer("removed"));
+  EXPECT_TRUE(resetTimer("reset"));
+  EXPECT_TRUE(removeTimer("removed"));
   createTimer("removed");
   step(7us);
   EXPECT_EQ(getTimerCount(), 3u);
   EXPECT_EQ(std::make_pair(getTimerState("kept"), getTimerState("reset")), std::make_pair(Paused, Running));
   EXPECT_EQ(std::make_tuple(getTime("kept"), getTime("reset"), getTime("removed")), std::make_tuple(40u, 7u, 7u));
   EXPECT_EQ(std::make_pair(getTime("nosuch"), getTimerState("nosuch")), std::make_pair(uint64_t{0}, Paused));
-  EXPECT_FALSE(pauseTimer("nosuch") || resumeTimer("nosuch") || resetTimer("nosuch") || removeTimer("nosuch") ||
-               hasTimer("nosuch"));
+  EXPECT_FALSE(pauseTimer("nosuch"));
+  EXPECT_FALSE(resumeTimer("nosuch"));
+  EXPECT_FALSE(resetTimer("nosuch"));
+  EXPECT_FALSE(removeTimer("nosuch"));
+  EXPECT_FALSE(hasTimer("nosuch"));
 }
 
 TEST_F(TimerManagerTest, PausedTimeIsNotCountedAndReadingsTruncate) {
   createTimer("");  // the empty id is an ordinary id
   step(10999ns);
   EXPECT_EQ(getTime(""), 10u);
-  EXPECT_TRUE(pauseTimer("") && !pauseTimer(""));  // the second pause finds it paused
+  EXPECT_TRUE(pauseTimer(""));
+  EXPECT_FALSE(pauseTimer(""));  // the second pause finds it paused
   step(500us);
   EXPECT_EQ(getTime(""), 10u);
-  EXPECT_TRUE(resumeTimer("") && !resumeTimer(""));
+  EXPECT_TRUE(resumeTimer(""));
+  EXPECT_FALSE(resumeTimer(""));
   step(5us);
   pauseTimer("");  // a second pause adds to what the first one kept
   EXPECT_EQ(getTime(""), 15u);
@@ -56,9 +61,6 @@ TEST_F(TimerManagerTest, PauseAllAndResumeAllCountOnlyTimersThatChange) {
   EXPECT_EQ(resumeAllTimers(), 0u);
   step(1us);
   EXPECT_EQ(std::make_pair(getTime("a"), getTime("b")), std::make_pair(uint64_t{11}, uint64_t{5}));
-  std::vector<std::string> ids = getAllTimerIds();
-  std::sort(ids.begin(), ids.end());
-  EXPECT_EQ(ids, (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST_F(TimerManagerTest, ClockSteppedBackBeforeStartReadsZeroInsteadOfWrapping) {

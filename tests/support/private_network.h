@@ -1,7 +1,11 @@
 // Puts the calling test thread (and the threads it starts afterwards) into a fresh network
 // namespace whose only interface is loopback, with the default route over it, so searches
 // broadcast there never leave the machine. Restores the old namespace when it goes.
+// Making one takes root (CAP_SYS_ADMIN); NEED_PRIVATE_NETWORK decides what a test does
+// without it.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -13,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,7 +25,7 @@ class PrivateNetwork {
  public:
   PrivateNetwork() : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
     if (home_ < 0 || unshare(CLONE_NEWNET) != 0) {
-      error = std::string("cannot make a private network namespace: ") + std::strerror(errno);
+      error = std::string("cannot make a private network namespace (root needed): ") + std::strerror(errno);
       return;
     }
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -52,3 +57,13 @@ class PrivateNetwork {
  private:
   int home_;
 };
+
+// In a test body: skips the test when `network` could not be made, so an unprivileged run
+// stays green, but fails it when VANTORIX_REQUIRE_PRIVILEGED=1 says such tests must run.
+#define NEED_PRIVATE_NETWORK(network)                                                      \
+  do {                                                                                     \
+    if ((network).error.empty()) break;                                                    \
+    const char* required = std::getenv("VANTORIX_REQUIRE_PRIVILEGED");                     \
+    if (required != nullptr && std::strcmp(required, "1") == 0) FAIL() << (network).error; \
+    GTEST_SKIP() << (network).error;                                                       \
+  } while (false)
