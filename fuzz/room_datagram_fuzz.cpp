@@ -59,7 +59,7 @@ struct Model {
       Send(sender, seat_free ? RoomTag::Acpt : RoomTag::Rejt);
       if (seat_free) joined.push_back(sender);
     }
-    if ((is(RoomTag::Acpt) || is(RoomTag::Rejt)) && state == RoomState::Idle)
+    if ((is(RoomTag::Acpt) || is(RoomTag::Rejt)) && state == RoomState::Idle && asked && sender == *asked)
       answer = is(RoomTag::Acpt) ? Answer::Accepted : Answer::Rejected;
     if (is(RoomTag::Data) && IsCounterpart(sender)) received.emplace_back(bytes.begin() + 4, bytes.end());
     if (is(RoomTag::Leav) && state == RoomState::Hosting && sender == peer) peer = {};

@@ -48,7 +48,9 @@ void RoomProtocol::HandleDatagram(const unsigned char* data, std::size_t size, c
       break;
     case RoomTag::Acpt:
     case RoomTag::Rejt:
-      if (state_ == RoomState::Idle)
+      // Only the room asked may answer: anyone else on the LAN could otherwise seat us in a
+      // room that never took us.
+      if (state_ == RoomState::Idle && asked_ && sender == *asked_)
         joinAnswer_ = HasRoomTag(data, size, RoomTag::Acpt) ? JoinAnswer::Accepted : JoinAnswer::Rejected;
       break;
     case RoomTag::Data:

@@ -107,7 +107,9 @@ TEST_F(RoomProtocolTest, AJoinIsEnteredOnlyOnAnAcceptOfTheLatestRequestWhileIdle
   EXPECT_TRUE(room->AskToJoin(kPeer));
   EXPECT_EQ(room->joinAnswer(), Answer::None);
   EXPECT_FALSE(room->EnterJoinedRoom());
-  EXPECT_EQ(Feed("TPCA", kPeer), (Sent{{kPeer, B("NIOJ")}}));
+  EXPECT_EQ(Feed("TPCA", kStranger), (Sent{{kPeer, B("NIOJ")}}));  // from someone not asked
+  EXPECT_EQ(room->joinAnswer(), Answer::None);
+  EXPECT_EQ(Feed("TPCA", kPeer), Sent{});
   EXPECT_TRUE(room->EnterJoinedRoom());
   EXPECT_EQ(room->currentRoom(), kPeer);
   EXPECT_FALSE(room->AskToJoin(kHost));
