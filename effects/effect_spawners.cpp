@@ -13,11 +13,20 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 
 std::atomic<bool> g_bleed_running[2]{};
+
+namespace {
+
+// A hit (bullet or receive thread) and a bleeding thread's decision to end take this lock: a
+// hit then either lengthens a bleed that goes on or starts a new one, never one that is ending.
+std::mutex g_bleed_mutex;
+
+}  // namespace
 
 namespace {
 
@@ -230,10 +239,13 @@ void RunBleeding(int target, const std::string& name, float duration,
     }
     // A timer gone missing (its removal raced a new hit) would read 0 forever and never
     // end the bleed; treat it as expired.
-    if (!timers.hasTimer(name) || static_cast<float>(timers.getTime(name)) >= duration * 1000000.0f) {
-      running.store(false);
-      timers.removeTimer(name);
-      return;
+    {
+      std::lock_guard lock(g_bleed_mutex);
+      if (!timers.hasTimer(name) || static_cast<float>(timers.getTime(name)) >= duration * 1000000.0f) {
+        timers.removeTimer(name);
+        running.store(false);
+        return;
+      }
     }
     const auto [px, py] = source();
     const int drops = 1 + R(2);
@@ -278,6 +290,7 @@ void Effects_BleedEffect(int target, const std::function<std::pair<float, float>
   // take the whole process down.
   if ((target != 0 && target != 1) || !position) return;
   const std::string name = target == 0 ? "player_bleed" : "enemy_bleed";
+  std::lock_guard lock(g_bleed_mutex);
   if (!timers.resetTimer(name)) timers.createTimer(name);
   if (g_bleed_running[target].exchange(true)) return;  // the running bleed now lasts longer
   try {

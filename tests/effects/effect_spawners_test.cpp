@@ -18,6 +18,13 @@ namespace {
 class SpawnerTest : public ::testing::Test {
  protected:
   void SetUp() override { store.RemoveAllParticles(false); }
+  // A bleed left running ends once its timer is gone; the threads are then waited for, so
+  // none outlives the test and the process's statics.
+  void TearDown() override {
+    timers.removeTimer("player_bleed");
+    timers.removeTimer("enemy_bleed");
+    background_threads.JoinAll();
+  }
   template <class Pred>
   static bool WaitFor(Pred pred) {  // polls up to 10 s
     for (int i = 0; i < 1000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
