@@ -47,11 +47,15 @@ void RenderWhile() {
   cleardevice();
   MotionBlur blur(20, 255, 1.0f, 3);
   RunFixedRateLoop(refresh_rate[2], &frame[1], [&blur] {
-    // The flag is read once: had it turned true between two reads, the batch and its lock
-    // would stay open for good.
     if (!Shared(playerdata.round_over)) {
       BeginBatchDraw();
-      DrawFrame();
+      // Asked again inside the batch: a countdown that began while this thread waited for the
+      // frame buffer has drawn its screen there, and a game frame now would cover it. The
+      // batch is closed either way, showing the countdown's own frame.
+      if (Shared(playerdata.round_over))
+        FlushBatchDraw();
+      else
+        DrawFrame();
     }
     // After the flush no batch is open, so apply paints nothing: the blended history would
     // bury the current frame at these opacities, and the scene is shown as drawn.
