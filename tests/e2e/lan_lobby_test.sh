@@ -11,12 +11,6 @@ START_Y=250 SETTINGS_Y=450 # tops of the two 400x100 buttons at x 200-600
 HOLD=${CLICK_HOLD:-0.1}    # seconds a click holds the button down, as a person's does
 T0=$(date +%s%N)
 
-# count NAME R G B X0 Y0 X1 Y1: pixels of exactly that colour in the region (-1: unreadable).
-count() {
-  local n
-  read -r n _ <<<"$(on "$1" "$XWIN" blob "${WID_OF[$1]}" "${@:2}" 2>/dev/null || echo -1)"
-  echo "$n"
-}
 hovered() { [ "$(count "$1" 200 200 200 200 "$2" 600 $(($2 + 100)))" -gt 20000 ]; }
 title_at_rest() { [ "$(count "$1" 230 230 230 0 0 1000 800)" -gt 60000 ]; }
 # No button on the page: a button fills some 38000 pixels with one of its two greys, while

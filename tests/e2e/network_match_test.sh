@@ -9,13 +9,7 @@ STATUS_LINE=(810 355 1000 380)
 SCORES=(805 230 1000 260)
 T0=$(date +%s%N)
 
-# Pixels of colour R G B in the whole window; -1 while it cannot be read (the death shake
-# can move it partly off the screen).
-colour() {
-  local n
-  read -r n _ <<<"$(on "$1" "$XWIN" blob "${WID_OF[$1]}" "${@:2:3}" 0 0 1000 800 2>/dev/null || echo -1)"
-  echo "$n"
-}
+colour() { count "$1" "${@:2:3}" 0 0 1000 800; }
 MOSTLY=$((1000 * 800 * 90 / 100)) BARELY=$((1000 * 800 * 10 / 100))
 
 pick_port() { echo $((20000 + (RANDOM * 32768 + RANDOM) % 40000)); }

@@ -4,13 +4,13 @@ source "$(dirname "$0")/lib.sh"
 
 start_xvfb
 start_game
-title=$("$XWIN" title "$WID")
+title=$(xdotool getwindowname "$WID")
 [ "$title" = "Vantorix" ] || fail "window title is '$title'"
-size=$("$XWIN" size "$WID")
+size=$(xdotool getwindowgeometry "$WID" | sed -n "s/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p")
 [ "$size" = "1000 800" ] || fail "window size is '$size', want '1000 800'"
 
 # Two rate-log bursts need a little over two seconds of play.
-log="$WORK/run/logs/DEBUG.log"
+log="$WORK/main/logs/DEBUG.log"
 for _ in $(seq 200); do
   [ -f "$log" ] && [ "$(grep -c '_frame:0_value:' "$log")" -ge 2 ] && break
   sleep 0.05
@@ -33,12 +33,12 @@ done
 grep -q -E '^[0-9-]{10} [0-9:]{8}\|DEBUG\|[0-9-]{10} [0-9:]{8} \| DEBUG \| _frame:3_value:' "$log.struct" \
   || fail "side file missing or its records malformed"
 [ "$(grep -c '_frame:' "$log.struct")" -eq "$(grep -c '_frame:' "$log")" ] || fail "side file and log disagree"
-grep -q '| DEBUG | _frame:0_value:' "$WORK/game.out" || fail "rate lines did not reach the console"
+grep -q '| DEBUG | _frame:0_value:' "$WORK/main.out" || fail "rate lines did not reach the console"
 
 for sig in INT TERM; do
   start_game
   sleep 0.5
-  kill -s "$sig" "$GAME_PID"
+  kill -s "$sig" "${PID_OF[main]}"
   exits_cleanly 5 "SIG$sig"
 done
-pass
+echo "PASS"

@@ -1,47 +1,14 @@
-// X helper for the end-to-end tests under Xvfb: finds a top-level window by title, reports its title and size,
-// closes it as a window manager does (WM_DELETE_WINDOW), saves it (or a region of it) as a PPM screenshot, and locates
-// a colour in it.
+// X helper for the end-to-end tests under Xvfb, for what xdotool cannot do: closes a window as a window manager does
+// (WM_DELETE_WINDOW), saves it (or a region of it) as a PPM screenshot, and counts and locates a colour in it.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-std::string WindowTitle(Display* dpy, Window w) {  // _NET_WM_NAME, else WM_NAME
-  for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, 1024, False, AnyPropertyType, &type, &format,
-                           &count, &after, &data) != Success || data == nullptr)
-      continue;
-    const std::string title(reinterpret_cast<char*>(data), count);
-    XFree(data);
-    if (!title.empty()) return title;
-  }
-  return "";
-}
-
-Window FindByTitle(Display* dpy, Window parent, const std::string& title) {
-  Window root, up, *children = nullptr, found = 0;
-  unsigned int count = 0;
-  if (!XQueryTree(dpy, parent, &root, &up, &children, &count)) return 0;
-  for (unsigned int i = 0; i < count && found == 0; ++i) {
-    XWindowAttributes a;
-    const bool match = XGetWindowAttributes(dpy, children[i], &a) && a.map_state == IsViewable &&
-                       WindowTitle(dpy, children[i]) == title;
-    found = match ? children[i] : FindByTitle(dpy, children[i], title);
-  }
-  if (children) XFree(children);
-  return found;
-}
-
 // The pixels of the window's region [x0, x1) x [y0, y1) (clipped to the window) as 0xRRGGBB, row by row, on a 24-bit
 // TrueColor display; empty on failure.
 std::vector<unsigned long> Pixels(Display* dpy, Window w, int& width, int& height, int x0 = 0, int y0 = 0,
@@ -87,28 +54,16 @@ int Blob(const std::vector<unsigned long>& pixels, int width, int height, char**
 
 int main(int argc, char** argv) {
   const std::string cmd = argc >= 3 ? argv[1] : "";
-  const bool anyArgs = cmd == "title" || cmd == "size" || cmd == "close";
-  const int wantArgs =
-      cmd == "find" || cmd == "shot" ? 4 : cmd == "crop" ? 8 : cmd == "blob" ? 10 : anyArgs ? argc : -1;
+  const int wantArgs = cmd == "close" ? 3 : cmd == "shot" ? 4 : cmd == "crop" ? 8 : cmd == "blob" ? 10 : -1;
   if (argc != wantArgs) {
-    std::fprintf(stderr, "usage: xwin_tool find TITLE TIMEOUT_MS | title WID | size WID | close WID |\n"
-                         "       shot WID FILE.ppm | crop WID X0 Y0 X1 Y1 FILE.ppm | blob WID R G B X0 Y0 X1 Y1\n");
+    std::fprintf(stderr, "usage: xwin_tool close WID | shot WID FILE.ppm | crop WID X0 Y0 X1 Y1 FILE.ppm |\n"
+                         "       blob WID R G B X0 Y0 X1 Y1\n");
     return 2;
   }
   Display* dpy = XOpenDisplay(nullptr);
   if (dpy == nullptr) {
     std::fprintf(stderr, "xwin_tool: cannot open display\n");
     return 1;
-  }
-  if (cmd == "find") {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(argv[3]));
-    Window found;
-    while (!(found = FindByTitle(dpy, DefaultRootWindow(dpy), argv[2]))) {
-      if (std::chrono::steady_clock::now() >= deadline) return 1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::printf("%lu\n", found);
-    return 0;
   }
   const Window w = std::strtoul(argv[2], nullptr, 0);
   int width = 0, height = 0;
@@ -122,11 +77,6 @@ int main(int argc, char** argv) {
     if (pixels.empty()) return 1;
     return cmd == "shot" ? Screenshot(pixels, width, height, argv[3]) : Blob(pixels, width, height, argv + 3);
   }
-  XWindowAttributes attrs;
-  if (cmd == "size" && !XGetWindowAttributes(dpy, w, &attrs)) return 1;
-  if (cmd == "size") std::printf("%d %d\n", attrs.width, attrs.height);
-  if (cmd == "title") std::printf("%s\n", WindowTitle(dpy, w).c_str());
-  if (cmd != "close") return 0;
   const long deleteWindow = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
   XEvent ev{.xclient = {.type = ClientMessage, .window = w, .message_type = XInternAtom(dpy, "WM_PROTOCOLS", False),
                         .format = 32, .data = {.l = {deleteWindow, CurrentTime}}}};
