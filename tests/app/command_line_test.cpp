@@ -1,13 +1,11 @@
 // The command line: the plans the good option sets give, and for every bad one status 2 with
 // one "vantorix: " line naming the problem ahead of the usage. Test thread only.
 #include "app/command_line.h"
-
 #include <gtest/gtest.h>
 #include <tuple>
 #include <vector>
 
 namespace {
-
 using Mode = LaunchPlan::Mode;
 using Options = std::vector<const char*>;
 
@@ -65,5 +63,4 @@ TEST(CommandLineTest, HelpIsAnsweredBeforeOtherOptionsAreCheckedAndVersionToo) {
     EXPECT_FALSE(plan.message.starts_with("vantorix: ")) << plan.message;  // no complaint
   }
 }
-
 }  // namespace

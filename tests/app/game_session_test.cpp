@@ -5,9 +5,7 @@
 #include "services/log_management.h"
 #include "services/timer_manager.h"
 #include "support/log_workdir.h"
-
 #include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <thread>
 #include <vector>

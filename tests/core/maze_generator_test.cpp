@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
+#include <tuple>
 
 namespace {
 using Grid = bool[16][16];
@@ -39,23 +40,19 @@ TEST(GenerateMaze, SpanningTreeOverOddCellsWithOpenRingForManySeeds) {
   }
 }
 
-// Seeded by the second, so two sides started together agree: the same seed, the same maze.
+// Seeded by the second, so two sides started together agree; every cell gets its place and kind.
 TEST(InitializeMap, CopiesTheMazeOfTheCurrentSecondIntoEveryCell) {
   for (MapCell& cell : _map.cells) cell.index = -1, cell.x = cell.y = -1, cell.is_wall = true;
   Grid g, other;
   time_t now;
-  do {  // repeated when a second boundary falls between the calls
-    now = time(nullptr);
-    Initialize_map(), generateMaze(g, static_cast<unsigned>(now));
-  } while (time(nullptr) != now);
-  generateMaze(other, static_cast<unsigned>(now) + 1);
+  do now = time(nullptr), Initialize_map(), generateMaze(g, unsigned(now));
+  while (time(nullptr) != now);  // again when a second boundary fell between the calls
+  generateMaze(other, unsigned(now) + 1);
   EXPECT_NE(std::memcmp(g, other, sizeof g), 0);  // another seed, another maze
   for (int i = 0; i < 256; ++i) {
-    const MapCell& cell = _map.cells[i];
-    EXPECT_EQ(cell.index, i);
-    EXPECT_EQ(std::pair(cell.x, cell.y), std::pair(i % 16 * 50.0f, i / 16 * 50.0f)) << i;
-    EXPECT_EQ(cell.is_wall, g[i / 16][i % 16]) << i;
-    EXPECT_EQ(cell.type, cell.is_wall ? "wall" : "NULL");
+    const MapCell& c = _map.cells[i];
+    EXPECT_EQ(std::make_tuple(c.index, c.x, c.y, c.is_wall, c.type),
+              std::make_tuple(i, i % 16 * 50.0f, i / 16 * 50.0f, g[i / 16][i % 16], g[i / 16][i % 16] ? "wall" : "NULL"));
   }
 }
 }  // namespace

@@ -2,7 +2,6 @@
 // moves only when a test says so, which pins the gap thresholds at their edges. Single-threaded.
 #include "core/movement_system.h"
 #include "services/timer_manager.h"
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,16 +37,6 @@ TEST_F(MovementSystemTest, ClassifiesByKeysAndExclusiveGapThresholds) {
       {kW, kA, 1500000, S::WallBounce},
   };
   for (const auto& c : cases) EXPECT_EQ(classify(c.first, c.second, c.gap), c.want) << "gap " << c.gap;
-}
-
-TEST_F(MovementSystemTest, EachSnapshotResetsTheGapTimerAndNormalComesOnlyFromInterrupt) {
-  EXPECT_EQ(classify(kW, kNone, 100000), S::HardStop);
-  EXPECT_TRUE(hasTimer("inputGap"));
-  EXPECT_EQ(getTime("inputGap"), 0u);
-  sys->interrupt();
-  EXPECT_EQ(sys->getState(), S::Normal);
-  sys->update(0.f);
-  EXPECT_EQ(sys->getState(), S::HardStop);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
-// The round cycle's rules: death strictly past the arena's edges, what a death queues and
-// scores, respawn corners, and the direction helper's fallback.
+// The main thread's rules: death strictly past the arena's edges, what a death queues and scores,
+// respawn corners, the direction helper's fallback, vision easing and capped energy recovery.
 #include <gtest/gtest.h>
-
+#include <chrono>
 #include <cmath>
-
+#include <thread>
 #include "core/coordination_system.h"
 #include "records/game_records.h"
+#include "services/timer_manager.h"
 
 namespace {
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 class RoundTest : public ::testing::Test {
  protected:
@@ -34,7 +37,6 @@ TEST_F(RoundTest, DeathQueuesNoticeThenScoreAndRespawnsInTheOwnCorner) {
             (std::deque<std::string>{"Death_notice00000000{MY}", "Score_modification00{2}{4}"}));
   EXPECT_EQ(Position(), std::pair(775.f, 775.f));
   EXPECT_EQ(playerdata.velocity_x, 0);
-
   playerdata.is_host = true;
   ASSERT_TRUE(DiesWithCentreAt(-5, 400));
   EXPECT_EQ(Position(), std::pair(25.f, 25.f));
@@ -63,4 +65,27 @@ TEST(DirectionVector, UnitTowardTheTargetElseStraightUp) {
   }
 }
 
+TEST_F(RoundTest, VisionSettlesOnThePlayersCentre) {
+  playerdata.player_x = 100, playerdata.player_y = 200;  // centre (115, 215)
+  for (int tick = 0; tick < 60; ++tick) cs->Status_update();
+  EXPECT_NEAR(playerdata.vision_radius, 100, 1.0);
+  EXPECT_NEAR(playerdata.vision_x, 115, 1.0);
+  EXPECT_NEAR(playerdata.vision_y, 215, 1.0);
+}
+
+TEST_F(RoundTest, EnergyRecoversOneStepPerTenthOfASecondUpToTheCap) {
+  playerdata.energy = 50;
+  Clock::time_point start = Clock::now(), tick = start;
+  timers.createTimer("Energy recovery"), timers.resetTimer("Energy recovery");
+  for (float want : {50.1f, 50.2f}) {  // one step per wait, however many ticks it took
+    for (const float before = playerdata.energy; playerdata.energy == before && Clock::now() - start < 10s;)
+      tick = Clock::now(), cs->Status_update(), std::this_thread::sleep_for(1ms);
+    EXPECT_GE(Clock::now() - start, 100ms);
+    EXPECT_FLOAT_EQ(playerdata.energy, want);
+    start = tick;  // the recovery began the next wait afresh in that tick
+  }
+  playerdata.energy = 130;
+  cs->Status_update();
+  EXPECT_FLOAT_EQ(playerdata.energy, playerdata.max_energy);
+}
 }  // namespace

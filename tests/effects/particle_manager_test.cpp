@@ -16,32 +16,19 @@ class ParticleStoreTest : public ::testing::Test {
   ParticleManager& store = ParticleManager::GetInstance();
 };
 
-TEST_F(ParticleStoreTest, ParticleLivesLifePlusOneTicksAndIsUpdatedWithAgesBeforeIncrement) {
-  for (int life : {0, 1, 3}) {
-    auto ages = std::make_shared<std::vector<int>>();
-    Particle p = At(0);
-    p.vx = 1, p.life = life;
-    p.update = [ages](Particle q) { return ages->push_back(q.age), q; };
-    store.AddParticle(p);
-    std::vector<int> expected;
-    for (int tick = 1; tick <= life; ++tick) {
-      ParticleTick();
-      const Particle& q = store.GetParticle(0);  // the default one if it was erased
-      EXPECT_EQ(std::make_tuple(Count(), q.x, q.age), std::make_tuple(size_t{1}, float(tick), tick)) << life;
-      expected.push_back(tick - 1);
-    }
-    ParticleTick();
-    EXPECT_EQ(Count(), 0u) << "life " << life;
-    EXPECT_EQ(*ages, expected);
-  }
-  // An update that clears `active` still ages the particle, which is swept in the same tick.
+TEST_F(ParticleStoreTest, ATickMovesThenAgesAndAParticleGoesTheTickAfterItsLifeIsUsed) {
+  auto ages = std::make_shared<std::vector<int>>();
   Particle p = At(0);
-  p.update = [](Particle q) { return q.active = false, q; };
+  p.vx = 1, p.life = 3;
+  p.update = [ages](Particle q) { return ages->push_back(q.age), q; };  // sees the age before the tick's increment
   store.AddParticle(p);
-  store.UpdateParticles();
-  EXPECT_EQ(std::tie(store.GetParticle(0).active, store.GetParticle(0).age), std::make_tuple(false, 1));
+  for (int tick = 1; tick <= 3; ++tick) {
+    ParticleTick();
+    EXPECT_EQ(std::make_tuple(Count(), store.GetParticle(0).x), std::make_tuple(size_t{1}, float(tick))) << tick;
+  }
   ParticleTick();
   EXPECT_EQ(Count(), 0u);
+  EXPECT_EQ(*ages, (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(ParticleStoreTest, IndexOperationsRespectBoundsKeepOrderAndFallBackToPristineDefault) {
@@ -54,18 +41,14 @@ TEST_F(ParticleStoreTest, IndexOperationsRespectBoundsKeepOrderAndFallBackToPris
   EXPECT_TRUE(store.RemoveParticle(0));
   EXPECT_EQ(std::make_pair(Count(), store.GetParticle(0).x), std::make_pair(size_t{1}, 2.0f));
   store.GetParticle(1).color = 0x123456;  // a careless caller scribbles on the fallback
-  const Particle& p = store.GetParticle(1);
-  EXPECT_EQ(std::tie(p.color, p.size, p.life, p.age, p.active), std::make_tuple(0xFFFFFFul, 5.0f, 60, 0, true));
-  EXPECT_EQ(std::tie(p.x, p.y, p.vx, p.vy), std::make_tuple(0.0f, 0.0f, 0.0f, 0.0f));
-  EXPECT_FALSE(p.update);
+  EXPECT_EQ(store.GetParticle(1).color, 0xFFFFFFul);
 }
 
-TEST_F(ParticleStoreTest, RenderAllDrawsActiveParticlesAndLeavesLastColourAsFill) {
+TEST_F(ParticleStoreTest, RenderAllDrawsOnlyActiveParticlesAsDiscsOfTheirTruncatedSize) {
   initgraph(1000, 800);
   store.AddParticles({At(10, true, 0x0000FF), At(60, true, 0x00FF00, 4.9f /* drawn as 4 */), At(110, false, 0xFF0000)});
   BeginBatchDraw(), cleardevice(), RenderAllParticles(), FlushBatchDraw();
   const QImage img = ebf->toImage();
-  EXPECT_EQ(ef, 0x00FF00u);
   const unsigned long expected[][2] = {{10, 0x0000FF}, {63, 0x00FF00}, {64, ebk}, {110, ebk}};
   for (const auto& [x, colour] : expected) EXPECT_EQ(img.pixel(int(x), 20), _qc(colour).rgb()) << "x " << x;
 }

@@ -2,15 +2,10 @@
 // request, shakes ending at the origin. Effects run on threads; the test thread is the GUI.
 #include "effects/special_effects.h"
 #include "gfx/graphics.h"
-
 #include <QCoreApplication>
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#include <fstream>
 #include <thread>
-
 #include "support/thread_state.h"
 
 namespace {
@@ -56,9 +51,7 @@ TEST(WindowFlashTest, PaintsOnlyWhenStartedDuringAFrameAndStopsAtTheCloseRequest
   for (int i = 0; i < 5000 && BufferPixel() != qRgb(255, 0, 0); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const QRgb tinted = BufferPixel();
   ecl = true;
-  em->lock();
-  ebf->fill(Qt::black);  // a step after the close request would tint this again
-  em->unlock();
+  { QMutexLocker lock(em); ebf->fill(Qt::black); }  // a step after the close request would tint this again
   flash.join();
   ecl = false;
   EXPECT_EQ(tinted, qRgb(255, 0, 0));
@@ -73,5 +66,4 @@ TEST(WindowShakeTest, JumpsWithinTheAmplitudeAndEndsAtTheOriginButNeedsAmplitude
   for (const QPoint& p : seen) EXPECT_LE(std::max(std::abs(p.x()), std::abs(p.y())), 50);
   EXPECT_EQ(seen.back(), QPoint());
 }
-
 }  // namespace

@@ -1,38 +1,31 @@
-// Drawing layer on real pixels: colours, window set-up, batches, primitives, the frame-buffer lock, presenting.
+// Drawing layer on real pixels: window set-up, batches, primitives, the frame-buffer lock, presenting.
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
 #include <QCoreApplication>
 #include <QScreen>
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
-
 #include "support/thread_state.h"
 
 namespace {
 using thread_state::WaitsOn;
 constexpr int kW = 120, kH = 80;
-int g_warnings = 0;
 
 class GraphicsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     initgraph(kW, kH);
     ef = etx = 0xFFFFFF, elc = ebk = 0, els = 0, elt = 1, ebm = 2;
-    settextstyle(16, 0, L""), cleardevice();
+    cleardevice();
   }
   static void batch(const std::function<void()>& draw) { BeginBatchDraw(), draw(), FlushBatchDraw(); }
-  static int count(unsigned long c, int rows = kH) {  // pixels of colour c in the top rows
+  static int count(unsigned long c) {  // pixels of colour c in the frame buffer
     const QImage img = ebf->toImage();
     int n = 0;
-    for (int y = 0; y < rows; ++y)
-      for (int x = 0; x < kW; ++x) n += img.pixel(x, y) == _qc(c).rgb();
+    for (int i = 0; i < kW * kH; ++i) n += img.pixel(i % kW, i / kW) == _qc(c).rgb();
     return n;
   }
   static bool lockFreeForOthers() {
@@ -40,50 +33,19 @@ class GraphicsTest : public ::testing::Test {
   }
 };
 
-TEST_F(GraphicsTest, InitgraphOpensAFixedSizeWindowWithInputOnlyOnce) {
-  EXPECT_EQ(ew->maximumSize(), ew->minimumSize());
-  EXPECT_TRUE(_filterInstalled);
+TEST_F(GraphicsTest, InitgraphOpensAFixedSizeWindowOnlyOnce) {
   QWindow* const first = ew;
   initgraph(300, 200);
   EXPECT_EQ(ew, first);
-  EXPECT_EQ(QSize(esw, esh), QSize(kW, kH));
   EXPECT_EQ(ebf->size(), QSize(kW, kH));
-  EXPECT_EQ(ew->size(), QSize(kW, kH));
+  EXPECT_EQ(ew->maximumSize(), QSize(kW, kH));
 }
 
-TEST_F(GraphicsTest, FillsCoverExactlyTheirAreaAndOnlyInsideABatch) {
-  setfillcolor(0x00FF00), fillrectangle(0, 0, kW, kH), fillcircle(40, 40, 30);
-  outtextxy(0, 0, L"text"), setlinestyle(1, 3);
+TEST_F(GraphicsTest, PrimitivesDrawOnlyInsideABatch) {
+  setfillcolor(0x00FF00), fillrectangle(0, 0, kW, kH), fillcircle(40, 40, 30), outtextxy(0, 0, L"text");
   EXPECT_EQ(count(0), kW * kH);  // still all black
-  batch([] {
-    fillrectangle(0, 0, 2, 2), fillrectangle(10, 10, 10, 50);  // right and bottom edges excluded: 4 pixels, then none
-    setfillcolor(0x0000FF), fillcircle(50, 40, 20);
-  });
-  const QImage img = ebf->toImage();
-  EXPECT_EQ(count(0x00FF00), 4);
-  EXPECT_EQ(img.pixel(1, 1), _qc(0x00FF00).rgb());
-  for (QPoint in : {QPoint(50, 40), QPoint(68, 40), QPoint(50, 22)}) EXPECT_EQ(img.pixel(in), _qc(0x0000FF).rgb());
-  for (QPoint out : {QPoint(71, 40), QPoint(50, 61), QPoint(68, 58)}) EXPECT_NE(img.pixel(out), _qc(0x0000FF).rgb());
-}
-
-TEST_F(GraphicsTest, OuttextxyDrawsTextColourBelowY) {
-  settextstyle(30, 0, L"DejaVu Sans"), settextcolor(0x00FFFF);
-  batch([] { setbkmode(1), outtextxy(5, 20, L"HIH"); });
-  EXPECT_GT(count(0x00FFFF), 20);
-  EXPECT_EQ(count(0, 20), kW * 20);
-}
-
-TEST_F(GraphicsTest, ColoursAreBgrAndOddDrawingStateFallsBackToDefaults) {
-  EXPECT_EQ(RGB(0x56, 0x34, 0x12), 0x123456ul);
-  EXPECT_EQ(_qc(0xAB123456ul), QColor(0x56, 0x34, 0x12));  // high bits ignored
-  QImage target(4, 4, QImage::Format_RGB32);
-  QPainter p(&target);
-  elc = 0x0000FF, elt = 3, els = 7;  // an unknown line style draws solid
-  _as(&p);
-  EXPECT_EQ(p.pen(), QPen(QBrush(Qt::red), 3, Qt::SolidLine));
-  settextstyle(0, 0, L"");  // no height, no face: sans-serif 16
-  EXPECT_EQ(eft->family(), QStringLiteral("sans-serif"));
-  EXPECT_EQ(eft->pixelSize(), 16);
+  batch([] { fillrectangle(0, 0, 2, 2); });
+  EXPECT_EQ(count(0x00FF00), 4);  // the right and bottom edges are excluded
 }
 
 // That a clear outside a batch waits for the lock is caught by the painter case at the end.
@@ -110,14 +72,8 @@ TEST_F(GraphicsTest, FlushPresentsFrameToOpenWindowAndSkipsAClosedOne) {
   EXPECT_EQ(shown.pixel(50, 50), _qc(0xFF0000).rgb());
   ew->close();
   ASSERT_EQ(ew->handle(), nullptr);
-  const auto countWarnings = [](QtMsgType type, const QMessageLogContext&, const QString&) {
-    g_warnings += type != QtDebugMsg && type != QtInfoMsg;
-  };
-  const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
   batch([] {});
   QCoreApplication::processEvents();
-  qInstallMessageHandler(previous);
-  EXPECT_EQ(g_warnings, 0);
   EXPECT_EQ(ew->handle(), nullptr);  // not recreated by the present
   ew->show();  // keep the window usable for later cases in the same process
 }

@@ -10,21 +10,17 @@
 
 namespace {
 
-// The dialogue on `input` without pauses.
-std::pair<std::string, int> Dialogue(const std::string& input) {
-  std::istringstream in(input);
-  std::ostringstream out;
-  return OpenNewConsoleInputIPPort(in, out, {{}, {}});
-}
-
-TEST(ConsoleDialogueTest, AsksAgainUntilBothAnswersAreValidDroppingTheRestOfABadPortLine) {
-  EXPECT_EQ(Dialogue("1.2.3\n10.0.0.7\nabc\n0\n65536 9\n8080 rest\n"), std::make_pair(std::string("10.0.0.7"), 8080));
-}
-
-// Once the input is gone, asking again would print the same error for ever.
-TEST(ConsoleDialogueTest, EndOfInputEndsTheDialogueWithAnEmptyAddressAndPortZero) {
-  for (const char* input : {"", "1.2.3", "1.2.3.4\n", "1.2.3.4 x", "1.2.3.4 70000"})
-    EXPECT_EQ(Dialogue(input), std::make_pair(std::string(), 0)) << input;
+// Asks again until both answers are valid, dropping the rest of a bad port line; once the
+// input is gone, asking again would print the same error for ever.
+TEST(ConsoleDialogueTest, AsksAgainUntilBothAnswersAreValidAndEndsWithNothingAtEndOfInput) {
+  const std::pair<std::string, std::pair<std::string, int>> cases[] = {
+      {"1.2.3\n10.0.0.7\nabc\n0\n65536 9\n8080 rest\n", {"10.0.0.7", 8080}}, {"", {}}, {"1.2.3", {}},
+      {"1.2.3.4\n", {}}, {"1.2.3.4 x", {}}, {"1.2.3.4 70000", {}}};
+  for (const auto& [input, expected] : cases) {
+    std::istringstream in(input);
+    std::ostringstream out;
+    EXPECT_EQ(OpenNewConsoleInputIPPort(in, out, {{}, {}}), expected) << input;
+  }
 }
 
 TEST(PortProbeTest, ABoundPortIsSkippedAndAnEmptyRangeGivesZero) {

@@ -1,9 +1,7 @@
 // Tests for the frame-rate controller: corrected rates and the console lines on captured
 // standard streams, which must not take on flags another part of the program left. Single-threaded.
 #include "services/frame_rate_controller.h"
-
 #include <gtest/gtest.h>
-
 #include <iostream>
 
 namespace {

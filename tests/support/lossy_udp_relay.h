@@ -1,89 +1,94 @@
-// A UDP relay for loopback tests that sits between two game instances and loses, repeats,
-// delays and reorders their datagrams on purpose, so tests can show a match survives a bad
-// network. Threads: one worker thread owns the sockets and the pending deliveries; any test
-// thread may call setRule(), counts() and stop().
+// A UDP relay between two loopback ports that loses and delays datagrams on purpose, so a
+// test can show a match survives a bad network. Threads: one worker owns the sockets and the
+// datagrams on their way; any test thread may call setRule() and the drop counts.
 #pragma once
 
+#include "support/loopback_socket.h"
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <cstddef>
-#include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
+#include <queue>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
-enum class Direction { AtoB, BtoA };
-
-// Faults for one direction. Probabilities are in [0, 1]; decisions come from a std::mt19937
-// seeded with `seed`, so the same datagrams under the same rule meet the same fate.
+// Faults for both directions.
 struct RelayRule {
-  double drop = 0;
-  double duplicate = 0;
-  // Hold a datagram back and send it right after the next one in the same direction.
-  double reorder = 0;
-  // Each datagram goes out delay + uniform[0, jitter] after it arrived.
-  std::chrono::milliseconds delay{0};
-  std::chrono::milliseconds jitter{0};
-  // Deterministic losses, e.g. every maze-cell command. Called on the worker thread, outside
-  // the relay's lock.
-  std::function<bool(const std::string& payload)> drop_if{};
-  uint32_t seed = 1;
-  // A held-back datagram with no successor goes anyway after this long, so reordering never
-  // turns into loss.
-  std::chrono::milliseconds reorder_hold{50};
-};
-
-// Per direction. Once nothing is in flight, received + duplicated == forwarded + dropped.
-// A snapshot is consistent: a datagram a test has read is already counted as forwarded.
-struct RelayCounts {
-  uint64_t received = 0;    // datagrams read from the sending side
-  uint64_t forwarded = 0;   // copies sent on, duplicates included
-  uint64_t dropped = 0;     // by rule, by a full queue, or by a failed send
-  uint64_t duplicated = 0;  // datagrams sent twice
-  uint64_t reordered = 0;   // datagrams held back behind a later one
+  double drop = 0;  // probability
+  // Each datagram goes out delay + uniform[0, jitter] after it came, so some overtake others.
+  std::chrono::milliseconds delay{0}, jitter{0};
 };
 
 class LossyUdpRelay {
  public:
-  static constexpr std::size_t kDefaultPendingCap = 10000;
+  // Between A on 127.0.0.1:a_port and B on 127.0.0.1:b_port, with a clean rule.
+  LossyUdpRelay(uint16_t a_port, uint16_t b_port) : to_port_{b_port, a_port} {
+    if (facing_[0].port == 0 || facing_[1].port == 0) throw std::runtime_error("LossyUdpRelay: no loopback socket");
+    worker_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+  }
+  ~LossyUdpRelay() {
+    worker_.request_stop();
+    worker_.join();  // before the sockets go
+  }
 
-  // A and B listen on 127.0.0.1:a_port and 127.0.0.1:b_port. Binds two sockets on 127.0.0.1
-  // with system-chosen ports and starts forwarding with clean rules; throws
-  // std::runtime_error when a socket cannot be set up. `pending_cap` bounds the datagrams
-  // waiting for delivery, both directions together; beyond it they are dropped.
-  LossyUdpRelay(uint16_t a_port, uint16_t b_port, std::size_t pending_cap = kDefaultPendingCap);
-  ~LossyUdpRelay();
-  LossyUdpRelay(const LossyUdpRelay&) = delete;
-  LossyUdpRelay& operator=(const LossyUdpRelay&) = delete;
-
-  // Applies to datagrams arriving from now on; restarts that direction's random sequence.
-  void setRule(Direction d, RelayRule rule);
-
-  // A's peer port: A sends here, and B's datagrams reach A from here. Likewise for B.
-  uint16_t portFacingA() const { return port_facing_a_; }
-  uint16_t portFacingB() const { return port_facing_b_; }
-
-  RelayCounts counts(Direction d) const;
-
-  // Ends the worker promptly; pending deliveries are discarded. Idempotent.
-  void stop();
+  // For the datagrams arriving from now on.
+  void setRule(RelayRule rule) {
+    std::lock_guard lock(mutex_);
+    rule_ = rule;
+  }
+  // A's peer port: A sends here and hears B from here. Likewise for B.
+  uint16_t portFacingA() const { return facing_[0].port; }
+  uint16_t portFacingB() const { return facing_[1].port; }
+  uint64_t droppedAtoB() const { return dropped_[0]; }
+  uint64_t droppedBtoA() const { return dropped_[1]; }
 
  private:
-  void run();
+  using Clock = std::chrono::steady_clock;
+  struct Pending {
+    Clock::time_point due;
+    int direction;
+    std::string payload;
+    bool operator>(const Pending& other) const { return due > other.due; }
+  };
 
-  int fd_facing_a_ = -1, fd_facing_b_ = -1, wake_fd_ = -1;
-  uint16_t port_facing_a_ = 0, port_facing_b_ = 0;
-  const uint16_t a_port_, b_port_;
-  const std::size_t pending_cap_;
+  void Run(const std::stop_token& stop) {
+    std::priority_queue<Pending, std::vector<Pending>, std::greater<>> queue;
+    std::vector<char> buffer(65536);
+    std::mt19937 random(1);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    while (!stop.stop_requested()) {
+      // Up when the next datagram is due, and every 10 ms to see a stop.
+      const auto left = queue.empty() ? std::chrono::milliseconds(10)
+                                      : std::chrono::ceil<std::chrono::milliseconds>(queue.top().due - Clock::now());
+      pollfd fds[2] = {{facing_[0].fd, POLLIN, 0}, {facing_[1].fd, POLLIN, 0}};
+      poll(fds, 2, static_cast<int>(std::clamp<long long>(left.count(), 0, 10)));
+      // What the socket facing A reads goes A to B (direction 0), and out through the other.
+      for (int d = 0; d < 2; ++d) {
+        for (ssize_t n; (n = recv(facing_[d].fd, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
+          std::unique_lock lock(mutex_);
+          const RelayRule rule = rule_;
+          lock.unlock();
+          if (unit(random) < rule.drop) {
+            ++dropped_[d];
+            continue;
+          }
+          const auto delay = rule.delay + std::chrono::duration_cast<Clock::duration>(rule.jitter * unit(random));
+          queue.push({Clock::now() + delay, d, std::string(buffer.data(), static_cast<size_t>(n))});
+        }
+      }
+      for (const auto now = Clock::now(); !queue.empty() && queue.top().due <= now; queue.pop())
+        facing_[1 - queue.top().direction].Send(queue.top().payload, to_port_[queue.top().direction]);
+    }
+  }
 
-  // Guards rules_, rule_generation_ and counts_. Held across each send so a datagram is
-  // never visible to a reader before it is counted.
-  mutable std::mutex mutex_;
-  std::shared_ptr<const RelayRule> rules_[2];
-  uint64_t rule_generation_[2] = {0, 0};
-  RelayCounts counts_[2];
-
-  std::mutex stop_mutex_;  // one stop() joins, the others wait for it
-  std::thread thread_;
+  LoopbackSocket facing_[2];
+  const uint16_t to_port_[2];
+  std::mutex mutex_;  // guards rule_
+  RelayRule rule_;
+  std::atomic<uint64_t> dropped_[2] = {0, 0};
+  std::jthread worker_;
 };

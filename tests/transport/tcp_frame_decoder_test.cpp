@@ -6,13 +6,10 @@
 
 namespace {
 
-// One decoder with everything it delivered and said.
+// One silent decoder with the frames it delivered.
 struct Decoder {
   std::vector<std::string> frames;
-  std::string out, err;
-  TcpFrameDecoder decoder{7, [this](DiagnosticStream s, const std::string& line) {
-                            (s == DiagnosticStream::Error ? err : out) += line + "\n";
-                          }};
+  TcpFrameDecoder decoder{7, {}};
   Decoder& feed(const std::string& bytes) {
     decoder.processTCPData(bytes.data(), bytes.size(), [this](std::string&& p) { frames.push_back(std::move(p)); });
     return *this;
@@ -56,8 +53,6 @@ TEST(TcpFrameDecoderTest, AcceptsTenMebibytesAndDropsTheBufferForOneByteMore) {
   d.feed(EncodeTcpFrameHeader(kTcpMaxFrameLength + 1) + "body" + kFrame);
   EXPECT_EQ(d.frames.size(), 1u);  // the frame behind the bad header goes with it
   EXPECT_EQ(d.buffered(), 0u);
-  EXPECT_EQ(d.decoder.connectionState().state, ReceiveState::Header);
-  EXPECT_NE(d.err.find("Invalid TCP message length: 10485761 (maximum 10485760 bytes)"), std::string::npos);
   EXPECT_EQ(d.feed(kFrame).frames.back(), "frame");  // the connection goes on
 }
 
@@ -68,7 +63,6 @@ TEST(TcpFrameDecoderTest, KeepsUpTo64GarbageBytesAndResynchronisesPastAnImpossib
   // The scan passes over a magic with an impossible length; the body then comes in two reads.
   d.feed("ab" + EncodeTcpFrameHeader(kTcpMaxFrameLength + 1) + kFrame.substr(0, 10)).feed("").feed(kFrame.substr(10));
   EXPECT_EQ(d.frames, Frames{"frame"});
-  EXPECT_NE(d.err.find("buffer of 65 bytes cleared"), std::string::npos);  // the lost bytes are told
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
-// The start screen driven by real Qt input events on the offscreen window (GUI thread only):
-// hover and the start button's edge, what a click on each button does, the settings page and
-// its way back, the lobby status page's inputs, and closing the window on each screen.
+// The start, settings and lobby status screens driven by real Qt input events on the offscreen
+// window (GUI thread only), and the lobby's port message.
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
 #include "match/lan_pairing.h"
 #include "view/start_screen.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,18 +11,14 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <gtest/gtest.h>
-
 #include <functional>
 #include <vector>
 
 namespace {
-
 constexpr QRgb kRest = qRgb(230, 230, 230), kHover = qRgb(200, 200, 200), kPage = qRgb(255, 255, 255);
 
-// Input for the window as a player would give it, given step by step once the screen shows
-// what the step waits for: a script of (condition, action) pairs, checked every 5 ms while
-// the screen serves its events. A screen stuck for 10 s gets its window closed, so a case
-// fails rather than hangs.
+// Input as a player gives it: a script of (condition, action) pairs, checked every 5 ms while the
+// screen serves its events. A screen stuck for 10 s gets its window closed: the case fails, not hangs.
 class StartScreenTest : public ::testing::Test {
  protected:
   using Step = std::pair<std::function<bool()>, std::function<void()>>;
@@ -114,11 +108,9 @@ TEST_F(StartScreenTest, TheStatusPageGoesBackOnAClickOrEscAndEndsWhenTheWindowCl
 TEST(PortMessageTest, OnlyAWellFormedPortReadsAndEachMessageStandsAlone) {
   const auto bytes = [](const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); };
   EXPECT_EQ(ParsePortMessage(BuildPortMessage(47000)), 47000);
-  EXPECT_EQ(ParsePortMessage(bytes("PORT{1}")), 1);
-  EXPECT_EQ(ParsePortMessage(bytes("PORT{65535}")), 65535);
+  for (int port : {1, 65535}) EXPECT_EQ(ParsePortMessage(bytes("PORT{" + std::to_string(port) + "}")), port);
   for (const char* bad : {"PORT{0}", "PORT{65536}", "PORT{}", "PORT{4700a}", "PORT{+47}", "PORT{47000}x",
                           "PORT{47000}PORT{1}", "PORT 47000", "port{47000}", "PORT{047000}", "\xC8"})
     EXPECT_FALSE(ParsePortMessage(bytes(bad)).has_value()) << bad;
 }
-
 }  // namespace
