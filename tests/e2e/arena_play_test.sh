@@ -31,6 +31,5 @@ need 255 255 255 805 0 1000 800 10000 "sidebar panel missing"
 need 125 125 125 805 5 1000 200 500 "minimap shows no walls"
 need 0 255 0 805 315 1000 345 3000 "energy bar missing"
 
-"$XWIN" close "$WID"
-exits_cleanly 5 "window close"
+close_ok main 5 "closing the window"
 echo "PASS"

@@ -77,7 +77,7 @@ poll 1000 status_page d || fail "d showed no status page within 1 s of its click
 still d searching "${STATUS_TEXT[@]}"
 shoot d searching
 [ "$(ms "$clicked")" -lt 2500 ] || fail "d could not be closed while still searching ($(ms "$clicked") ms)"
-close_ok d 2 "while searching, $(ms "$clicked") ms after its click"
+close_ok d 2 "closing while searching, $(ms "$clicked") ms after its click"
 
 # A searches (the same page as D's), and about 3 s later waits in its room.
 press a "$START_Y"
@@ -116,8 +116,8 @@ echo "$loser waits in its own room $(ms "$clicked") ms after the clicks"
 walls_equal a "$winner" || fail "a's match with $winner did not go on"
 status_is "$loser" waiting || fail "$loser left its waiting page"
 
-close_ok "$loser" 2 "while waiting"
-close_ok a 4 "in the match"
-close_ok "$winner" 4 "in the match"
+close_ok "$loser" 2 "closing while waiting"
+close_ok a 4 "closing in the match"
+close_ok "$winner" 4 "closing in the match"
 echo "whole lobby test $(ms "$T0") ms"
 echo "PASS"

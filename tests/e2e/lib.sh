@@ -61,24 +61,6 @@ start_game() {
 }
 blob() { "$XWIN" blob "$WID" "$@"; }
 
-# wait_pid PID SECONDS WHAT: waits for PID to exit; sets STATUS and SHUTDOWN_MS.
-wait_pid() {
-  local start
-  start=$(date +%s%N)
-  for _ in $(seq $(($2 * SLOW * 50))); do kill -0 "$1" 2>/dev/null || break; sleep 0.02; done
-  kill -0 "$1" 2>/dev/null && fail "$3 still runs ${2}s after being asked to stop"
-  SHUTDOWN_MS=$(ms "$start")
-  STATUS=0
-  wait "$1" || STATUS=$?
-}
-
-# exits_cleanly SECONDS WHAT: the main game ends within SECONDS with status 0 after WHAT.
-exits_cleanly() {
-  wait_exit_as main "$1"
-  [ "$STATUS" -eq 0 ] || fail "exit status $STATUS after $2"
-  echo "shutdown after $2 took ${SHUTDOWN_MS} ms"
-}
-
 # Runs a command on instance $1's display.
 on() { DISPLAY="${DISPLAY_OF[$1]}" "${@:2}"; }
 
@@ -125,19 +107,23 @@ wait_window_as() {
   fail "no window titled Vantorix appeared for $1 within $2 s"
 }
 
-# Waits up to $2 seconds for instance $1 to exit; sets STATUS_OF[$1] and SHUTDOWN_MS.
+# wait_exit_as NAME SECONDS: waits for NAME's game to exit; sets STATUS_OF[NAME] and SHUTDOWN_MS.
 wait_exit_as() {
-  wait_pid "${PID_OF[$1]}" "$2" "$1"
-  STATUS_OF[$1]=$STATUS PID_OF[$1]=
+  local pid=${PID_OF[$1]} start
+  start=$(date +%s%N)
+  for _ in $(seq $(($2 * SLOW * 50))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+  kill -0 "$pid" 2>/dev/null && fail "$1 still runs ${2}s after being asked to stop"
+  SHUTDOWN_MS=$(ms "$start") STATUS_OF[$1]=0 PID_OF[$1]=
+  wait "$pid" || STATUS_OF[$1]=$?
 }
-
-# close_ok NAME SECONDS WHEN: closes NAME's window; it must exit 0 within SECONDS.
-close_ok() {
-  on "$1" "$XWIN" close "${WID_OF[$1]}"
+# exits_ok NAME SECONDS WHAT: NAME's game ends within SECONDS with status 0 after WHAT.
+exits_ok() {
   wait_exit_as "$1" "$2"
-  [ "${STATUS_OF[$1]}" -eq 0 ] || fail "$1 exited with status ${STATUS_OF[$1]} after its window closed"
-  echo "$1 closed in $SHUTDOWN_MS ms ($3)"
+  [ "${STATUS_OF[$1]}" -eq 0 ] || fail "$1 exited with status ${STATUS_OF[$1]} after $3"
+  echo "$1 ended in $SHUTDOWN_MS ms after $3"
 }
+# close_ok NAME SECONDS WHAT: closes NAME's window as a window manager does; see exits_ok.
+close_ok() { on "$1" "$XWIN" close "${WID_OF[$1]}" && exits_ok "$@"; }
 
 # count NAME R G B X0 Y0 X1 Y1: pixels of exactly that colour in the region of NAME's window;
 # -1 while it cannot be read (a death's window shake can move it partly off the screen).

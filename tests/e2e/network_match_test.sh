@@ -125,12 +125,12 @@ shoot guest guest_respawned
 cp "$WORK"/scores_*.ppm "$SHOTS"/ 2>/dev/null || true
 
 # The guest leaves by closing its window; the host is back to waiting.
-close_ok guest 4 "leaving the match"
+close_ok guest 4 "closing to leave the match"
 closed=$(date +%s%N)
 poll 4500 host_waiting || fail "the host's status line did not return to waiting within 4.5 s of the guest leaving"
 shoot host host_after_guest_left
 echo "the host said waiting again $(ms "$closed") ms after the guest left"
 
-close_ok host 4 "at the end"
+close_ok host 4 "closing at the end"
 echo "whole match test $(ms "$T0") ms"
 echo "PASS"

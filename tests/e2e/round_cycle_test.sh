@@ -42,7 +42,7 @@ run_off_the_edge() {
 # ends_mid_countdown WHAT: after WHAT the game exits 0, well before the countdown seen at
 # RED_SEEN would have run its five seconds.
 ends_mid_countdown() {
-  exits_cleanly 4 "$1"
+  exits_ok main 4 "$1"
   local since
   since=$(ms "$RED_SEEN")
   [ "$since" -lt 4000 ] || fail "$1: the game ran on for $since ms of its 5 s countdown, as if it waited for it"

@@ -17,8 +17,7 @@ for _ in $(seq 200); do
 done
 [ -f "$log" ] || fail "no logs/DEBUG.log"
 
-"$XWIN" close "$WID"
-exits_cleanly 5 "window close"
+close_ok main 5 "closing the window"
 
 grep -q -E '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \| DEBUG \| _frame:0_value:[0-9]+\.[0-9]{6}$' "$log" \
   || fail "rate line for the main loop missing or malformed"
@@ -39,6 +38,6 @@ for sig in INT TERM; do
   start_game
   sleep 0.5
   kill -s "$sig" "${PID_OF[main]}"
-  exits_cleanly 5 "SIG$sig"
+  exits_ok main 5 "SIG$sig"
 done
 echo "PASS"
