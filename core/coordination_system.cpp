@@ -35,6 +35,8 @@ std::atomic<bool> g_victory_requested{false};
 
 }  // namespace
 
+CoordinationSystem::CoordinationSystem() : energyTimers(&timers) {}
+
 CoordinationSystem* CoordinationSystem::getInstance() {
   static CoordinationSystem instance;
   return &instance;
@@ -84,8 +86,8 @@ bool CoordinationSystem::Search_blocks(int x, int y, int w, int h) const {
 void CoordinationSystem::Status_update() {
   // This thread alone writes energy and the vision circle; the others read them as atomics.
   float energy = playerdata.energy;
-  if (timers.getTime("Energy recovery") > kEnergyRecoveryMicros) {
-    timers.resetTimer("Energy recovery");
+  if (energyTimers->getTime("Energy recovery") > kEnergyRecoveryMicros) {
+    energyTimers->resetTimer("Energy recovery");
     energy = static_cast<float>(static_cast<double>(energy) + 0.1);
   }
   SetShared(playerdata.energy, std::min(energy, playerdata.max_energy));

@@ -1,13 +1,15 @@
 // Coordination of the match on the shared records: the grid search that tells which maze
 // cells a box touches (physics and bullet threads), the per-tick status, death and round-end
 // rules of the main thread, and the hit effects it asks of the effects layer. Stateless apart
-// from the records it reads.
+// from the records it reads and the stopwatch registry its energy recovery runs on.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <functional>
 #include <utility>
+
+class TimerManager;
 
 // A grid cell named by its top-left corner in pixels (gx, gy).
 using GridCorner = std::pair<int, int>;
@@ -59,8 +61,13 @@ class CoordinationSystem {
   void StartPlayerBleed(float duration);
   void StartEnemyBleed(float duration);
 
+  // Registry holding the "Energy recovery" stopwatch: the global `timers` unless a test swaps
+  // in one with a controlled clock. Main thread only, like Status_update.
+  void useTimers(TimerManager& registry) { energyTimers = &registry; }
+
  private:
-  CoordinationSystem() = default;
+  CoordinationSystem();
+  TimerManager* energyTimers;
 };
 
 extern CoordinationSystem* cs;

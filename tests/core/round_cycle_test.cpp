@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 #include <chrono>
 #include <cmath>
-#include <thread>
 #include "core/coordination_system.h"
 #include "records/game_records.h"
 #include "services/timer_manager.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 class RoundTest : public ::testing::Test {
@@ -73,19 +71,28 @@ TEST_F(RoundTest, VisionSettlesOnThePlayersCentre) {
   EXPECT_NEAR(playerdata.vision_y, 215, 1.0);
 }
 
-TEST_F(RoundTest, EnergyRecoversOneStepPerTenthOfASecondUpToTheCap) {
-  playerdata.energy = 50;
-  Clock::time_point start = Clock::now(), tick = start;
-  timers.createTimer("Energy recovery"), timers.resetTimer("Energy recovery");
-  for (float want : {50.1f, 50.2f}) {  // one step per wait, however many ticks it took
-    for (const float before = playerdata.energy; playerdata.energy == before && Clock::now() - start < 10s;)
-      tick = Clock::now(), cs->Status_update(), std::this_thread::sleep_for(1ms);
-    EXPECT_GE(Clock::now() - start, 100ms);
-    EXPECT_FLOAT_EQ(playerdata.energy, want);
-    start = tick;  // the recovery began the next wait afresh in that tick
+// Energy recovery on a stopwatch registry whose clock moves only when the test says so.
+class EnergyTest : public RoundTest, public TimerManager {
+ protected:
+  void SetUp() override {
+    RoundTest::SetUp();
+    cs->useTimers(*this);
+    createTimer("Energy recovery");
   }
+  void TearDown() override { cs->useTimers(timers); }
+  TimePoint now() const override { return TimePoint{} + std::chrono::hours(1) + elapsed; }
+  float TickAfter(std::chrono::microseconds wait) { return elapsed += wait, cs->Status_update(), playerdata.energy; }
+  std::chrono::microseconds elapsed{0};
+};
+
+TEST_F(EnergyTest, RecoversOneStepForEachTenthOfASecondPastUpToTheCap) {
+  playerdata.energy = 50;
+  EXPECT_FLOAT_EQ(TickAfter(100000us), 50.0f);  // a full tenth is not yet past it
+  EXPECT_FLOAT_EQ(TickAfter(1us), 50.1f);
+  EXPECT_FLOAT_EQ(TickAfter(99999us), 50.1f);  // the wait began afresh at the step
+  EXPECT_FLOAT_EQ(TickAfter(5s), 50.2f);       // a long stall is one step, not a burst
+  EXPECT_FLOAT_EQ(TickAfter(0us), 50.2f);
   playerdata.energy = 130;
-  cs->Status_update();
-  EXPECT_FLOAT_EQ(playerdata.energy, playerdata.max_energy);
+  EXPECT_FLOAT_EQ(TickAfter(0us), playerdata.max_energy);
 }
 }  // namespace
