@@ -1,14 +1,12 @@
 // Effects hot paths on one thread: the trail blur of a full 1000x800 frame (pixmap in,
 // pixmap out) beside the plain per-pixel blur it must beat, and one particle-thread tick
 // over 10,000 live particles carrying game-like update rules.
-#include <benchmark/benchmark.h>
-
-#include <QApplication>
 
 #include <algorithm>
 #include <cstdlib>
 #include <random>
 
+#include "bench/windowed_bench.h"
 #include "effects/motion_blur.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -113,13 +111,4 @@ BENCHMARK(BM_ParticleTick10k)->Unit(benchmark::kMicrosecond)->Repetitions(7)->Re
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  initgraph(1000, 800);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunWindowedBenchmarks(argc, argv); }

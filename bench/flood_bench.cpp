@@ -5,7 +5,6 @@
 // loops; a peer thread sending positions; a poller timing their arrival; the main thread
 // serves Qt (the frames are presented there) and samples the memory. Only 127.0.0.1 is sent to.
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -28,6 +26,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/windowed_bench.h"
 #include "tests/support/loopback_socket.h"
 #include "records/game_records.h"
 #include "core/maze_generator.h"
@@ -75,7 +74,6 @@ long SocketDrops(uint16_t port) {
   }
   return -1;
 }
-
 
 // What a stranger's datagram could change: the player record but the enemy corner, the
 // maze, the score and the count of unhandled commands.
@@ -263,12 +261,4 @@ BENCHMARK(BM_FloodAgainstAMatch)->Iterations(1)->Unit(benchmark::kSecond)->UseRe
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  initgraph(1000, 800);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunWindowedBenchmarks(argc, argv); }

@@ -1,15 +1,13 @@
 // Cost of one whole game-view frame (batch open, draw, flush) with a full maze, every bullet
 // slot in flight and a 2,000-drop blood splash, on the offscreen platform. Single-threaded:
 // the benchmark thread draws and also runs the queued present tasks between iterations.
+#include "bench/windowed_bench.h"
 #include "core/maze_generator.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
 #include "records/game_records.h"
 #include "view/game_view.h"
 #include "view/view_drawing.h"
-
-#include <QApplication>
-#include <benchmark/benchmark.h>
 
 #include <cstdlib>
 
@@ -51,14 +49,4 @@ BENCHMARK(BM_RenderFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetit
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  initgraph(1000, 800);
-  FillArena();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunWindowedBenchmarks(argc, argv, FillArena); }

@@ -1,9 +1,6 @@
 // Cost of one particle-thread tick under the heaviest effect load of a match: a blood
 // splash with both players bleeding. Ticks run on the benchmark thread at the game's rate
 // while the real, detached bleeding threads add their drops alongside.
-#include <benchmark/benchmark.h>
-
-#include <QApplication>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/windowed_bench.h"
 #include "core/coordination_system.h"
 #include "effects/effect_spawners.h"
 #include "effects/particle_manager.h"
@@ -80,17 +78,4 @@ BENCHMARK(BM_HitEverySecondTick)->UseManualTime()->Iterations(650)->Unit(benchma
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  initgraph(1000, 800);
-  std::srand(1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  // Let the detached bleeding threads see the close request before exit tears down the store.
-  ecl.store(true);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  return 0;
-}
+int main(int argc, char** argv) { return RunWindowedBenchmarks(argc, argv, [] { std::srand(1); }); }
