@@ -67,7 +67,7 @@ on() { DISPLAY="${DISPLAY_OF[$1]}" "${@:2}"; }
 # Starts a private Xvfb for instance $1; sets DISPLAY_OF[$1].
 start_xvfb_as() {
   local file="$WORK/$1.display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$file" >"$WORK/$1.xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$file" >"$WORK/$1.xvfb.log" 2>&1 &
   XVFB_OF[$1]=$!
   for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.05; done
   [ -s "$file" ] || fail "Xvfb for $1 did not start"
