@@ -26,10 +26,6 @@ namespace {
 // hit then either lengthens a bleed that goes on or starts a new one, never one that is ending.
 std::mutex g_bleed_mutex;
 
-}  // namespace
-
-namespace {
-
 int R(int n) { return std::rand() % n; }
 
 int Channel(unsigned long color, int shift) { return static_cast<int>((color >> shift) & 0xFF); }

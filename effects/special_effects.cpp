@@ -130,5 +130,6 @@ void SpecialEffects::windowShake(double duration, double interval, int amplitude
 
 void StartShakeAndFlash() {
   StartOnce(g_shake_running, [] { spe->windowShake(kShakeSeconds, kShakeIntervalSeconds, kShakeAmplitude); });
-  StartOnce(g_flash_running, [] { spe->windowFlash(kFlashIntensity, kFlashColour, kFlashHoldSeconds, kFlashFadeSeconds); });
+  StartOnce(g_flash_running,
+            [] { spe->windowFlash(kFlashIntensity, kFlashColour, kFlashHoldSeconds, kFlashFadeSeconds); });
 }

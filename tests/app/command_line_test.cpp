@@ -25,7 +25,8 @@ TEST(CommandLineTest, GoodOptionSetsGiveTheLocalDirectOrConnectPlan) {
   using Fields = std::tuple<Mode, uint16_t, std::string, uint16_t, bool>;
   const std::pair<Options, Fields> cases[] = {
       {{}, {Mode::Local, 0, "", 0, false}},
-      {{"--port", "47000", "--peer", "192.168.001.020:47001", "--host"}, {Mode::Direct, 47000, "192.168.1.20", 47001, true}},
+      {{"--port", "47000", "--peer", "192.168.001.020:47001", "--host"},
+       {Mode::Direct, 47000, "192.168.1.20", 47001, true}},
       {{"--host", "--port=65535", "--peer=127.0.0.1:65535"}, {Mode::Direct, 65535, "127.0.0.1", 65535, true}},
       {{"--port", "47010", "--connect"}, {Mode::Connect, 47010, "", 0, false}}};
   for (const auto& [options, fields] : cases) {
