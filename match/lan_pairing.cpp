@@ -6,11 +6,26 @@
 
 #include "match/connection_setup.h"
 #include "match/peer_address.h"
+#include "services/log_management.h"
 #include "services/tick_pacing.h"
 
 namespace {
 
 constexpr char kPortPrefix[] = "PORT{";
+
+// The pairing's turns go to the log, so that what a closed lobby was doing can be read later.
+void LogPairing(const std::string& what) {
+  LogManagement::getInstance().log("DEBUG.log", LogLevel::INFO, "Lobby: " + what);
+}
+
+const char* PhaseWords(LanPairing::Phase phase) {
+  switch (phase) {
+    case LanPairing::Phase::Searching: return "searching for rooms";
+    case LanPairing::Phase::Waiting: return "waiting in a room";
+    case LanPairing::Phase::Trading: return "trading match ports";
+    default: return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -64,11 +79,14 @@ void LanPairing::Start() {
 }
 
 void LanPairing::Cancel() {
+  const char* under_way = nullptr;
   {
     std::lock_guard lock(mutex_);
+    if (!cancelled_) under_way = PhaseWords(phase_);
     cancelled_ = true;
   }
   wake_.notify_all();
+  if (under_way) LogPairing(std::string("cancelled while ") + under_way);
 }
 
 LanPairing::Phase LanPairing::phase() const {
@@ -106,6 +124,7 @@ std::optional<LanPairing::Partner> LanPairing::JoinSomeRoom() {
     }
     if (cancelled_) return std::nullopt;
   }
+  LogPairing("the room search found no room to join");
   return std::nullopt;
 }
 

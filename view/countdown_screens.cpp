@@ -10,6 +10,7 @@
 
 #include "gfx/graphics.h"
 #include "records/game_records.h"
+#include "services/log_management.h"
 #include "services/tick_pacing.h"
 #include "services/timer_manager.h"
 #include "view/view_drawing.h"
@@ -23,6 +24,7 @@ constexpr int kFirstLineTop = 375;
 constexpr int kScoreLineTop = 425;
 
 struct CountdownLook {
+  const char* name;
   const char* timer_id;
   unsigned long colour;
   std::string (*first_line)(int seconds_left);
@@ -41,6 +43,11 @@ void ApplyCountdownFont() {
 bool OnGuiThread() {
   const QCoreApplication* app = QCoreApplication::instance();
   return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+// How a countdown ended goes to the log: a close must cut it short, not wait it out.
+void LogCountdownEnd(const CountdownLook& look, const char* how) {
+  LogManagement::getInstance().log("DEBUG.log", LogLevel::INFO, std::string(look.name) + " countdown " + how);
 }
 
 void RunCountdown(const CountdownLook& look) {
@@ -69,7 +76,8 @@ void RunCountdown(const CountdownLook& look) {
     // the main loop cannot do while it waits here; doing it after the flush means em is free.
     // It also delivers a window close, which sets ecl.
     if (gui_thread) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (timers.getTime(look.timer_id) > kCountdownMicros || ecl.load()) return;
+    if (ecl.load()) return LogCountdownEnd(look, "cut short by the close request");
+    if (timers.getTime(look.timer_id) > kCountdownMicros) return LogCountdownEnd(look, "over");
     tick.Pace();
   }
 }
@@ -93,6 +101,6 @@ std::string CountdownScoreText(int32_t kills, int32_t deaths) {
   return "The current score - My:" + std::to_string(kills) + " - Other:" + std::to_string(deaths);
 }
 
-void death() { RunCountdown({"Resurrection countdown", palette::kRed, DeathCountdownText}); }
+void death() { RunCountdown({"Death", "Resurrection countdown", palette::kRed, DeathCountdownText}); }
 
-void o_death() { RunCountdown({"o Resurrection countdown", palette::kGreen, VictoryCountdownText}); }
+void o_death() { RunCountdown({"Victory", "o Resurrection countdown", palette::kGreen, VictoryCountdownText}); }

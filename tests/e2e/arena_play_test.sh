@@ -5,18 +5,24 @@ source "$(dirname "$0")/lib.sh"
 
 start_xvfb
 start_game
-sleep 1.5  # let the vision circle settle around the player
 xdotool mousemove --window "$WID" 700 40  # aim along the open top corridor
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
 
 # need R G B X0 Y0 X1 Y1 MIN MESSAGE: more than MIN pixels of the colour in the rectangle.
 need() { read -r n _ <<<"$(blob "${@:1:7}")"; [ "$n" -gt "$8" ] || fail "$9 ($n pixels)"; }
+disc() { read -r "$1" "$2" "$3" <<<"$(blob 0 255 0 0 0 800 800 2>/dev/null || echo 0 0 0)"; }
 
-read -r green0 gx0 gy0 <<<"$(blob 0 255 0 0 0 800 800)"
+# The vision circle settles around the player before the disc is looked for.
+still main start 0 0 800 800
+disc green0 gx0 gy0
 shoot main start
 [ "$green0" -gt 300 ] || fail "player disc not visible ($green0 green pixels)"
-xdotool keydown d && sleep 1 && xdotool keyup d && sleep 0.5
-read -r green1 gx1 gy1 <<<"$(blob 0 255 0 0 0 800 800)"
+moved_right() { disc green1 gx1 gy1 && [ "$green1" -gt 300 ] && [ "$gx1" -gt $((gx0 + 30)) ]; }
+xdotool keydown d
+poll 3000 moved_right || true
+xdotool keyup d
+still main moved 0 0 800 800  # slid to a stop
+disc green1 gx1 gy1
 shoot main moved
 echo "player disc centre: ($gx0, $gy0) -> ($gx1, $gy1)"
 [ "$green1" -gt 300 ] || fail "player disc lost after moving ($green1 green pixels)"

@@ -1,9 +1,10 @@
 # The LAN lobby driven by real clicks: four `vantorix --lan` games, each on its own Xvfb
 # display and in its own network namespace on a private bridge (the room search broadcasts,
 # so it must never reach a real interface). The settings page opens and goes back; a game
-# closed while searching exits 0; A searches for about 3 s and then waits in its room; B and
-# C click together, one pairs with A (identical minimap walls: the host's maze) and the
-# other, refused or too late, waits in its own room; every window closes with status 0.
+# closed while searching exits 0 with its search cut short; A searches for about 3 s and then
+# waits in its room; B and C click together, one pairs with A (identical minimap walls: the
+# host's maze) and the other, refused or too late, waits in its own room; every window closes
+# with status 0.
 source "$(dirname "$0")/lib.sh"
 
 STATUS_TEXT=(40 295 760 335)
@@ -70,14 +71,30 @@ click a
 poll 3000 eval 'crop a back 0 0 1000 800 && same back title' || fail "a click on the settings page did not bring back the same title"
 echo "settings page shown and left"
 
-# D closed while it searches: status 0 within 2 s (the search lasts 3 s, 1 s per port).
-press d "$START_Y"
-clicked=$(date +%s%N)
-poll 1000 status_page d || fail "d showed no status page within 1 s of its click"
-still d searching "${STATUS_TEXT[@]}"
-shoot d searching
-[ "$(ms "$clicked")" -lt 2500 ] || fail "d could not be closed while still searching ($(ms "$clicked") ms)"
-close_ok d 2 "closing while searching, $(ms "$clicked") ms after its click"
+# D closed while it searches exits 0 promptly. Whether it still searched at the close is read
+# from its log afterwards, not guessed from the clock: a slow machine that let the search end
+# first tries again, with a fresh game.
+closed_searching() {
+  local log="$WORK/d/logs/DEBUG.log"
+  press d "$START_Y"
+  poll 1000 status_page d || fail "d showed no status page within 1 s of its click"
+  still d searching "${STATUS_TEXT[@]}"
+  shoot d searching
+  close_ok d 2 "closing while searching"
+  grep -q 'Lobby: the room search found no room' "$log" 2>/dev/null \
+    && ! grep -q 'Lobby: cancelled while searching' "$log" && return 1
+  grep -q 'Lobby: cancelled while searching for rooms' "$log" 2>/dev/null \
+    || fail "d's log does not say its pairing was cancelled while searching"
+  ! grep -q 'Lobby: the room search found no room' "$log" || fail "d's search ran on to its end after the close"
+}
+for attempt in 1 2 3; do
+  closed_searching && break
+  [ "$attempt" -lt 3 ] || fail "d's search ended before its close three times running"
+  echo "d had finished searching before its close; again with a fresh game"
+  rm -rf "$WORK/d"
+  start_game_as d --lan
+  wait_window_as d 10 || fail "d exited with ${STATUS_OF[d]} before its window showed"
+done
 
 # A searches (the same page as D's), and about 3 s later waits in its room.
 press a "$START_Y"

@@ -11,11 +11,8 @@ size=$(xdotool getwindowgeometry "$WID" | sed -n "s/.*Geometry: \([0-9]*\)x\([0-
 
 # Two rate-log bursts need a little over two seconds of play.
 log="$WORK/main/logs/DEBUG.log"
-for _ in $(seq 200); do
-  [ -f "$log" ] && [ "$(grep -c '_frame:0_value:' "$log")" -ge 2 ] && break
-  sleep 0.05
-done
-[ -f "$log" ] || fail "no logs/DEBUG.log"
+two_bursts() { [ -f "$log" ] && [ "$(grep -c '_frame:0_value:' "$log")" -ge 2 ]; }
+poll 10000 two_bursts || [ -f "$log" ] || fail "no logs/DEBUG.log"
 
 close_ok main 5 "closing the window"
 
@@ -23,10 +20,11 @@ grep -q -E '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \| DEBUG \| _
   || fail "rate line for the main loop missing or malformed"
 for i in $(seq 0 9); do grep -q "_frame:${i}_value:" "$log" || fail "no rate line for counter $i"; done
 grep -q '_frame:7_value:0.000000$' "$log" || fail "unused counter 7 should log 0.000000"
-# The main (0) and render (1) loops run near 65 ticks per second; zero means one never ticked.
+# The main (0) and render (1) loops run near 65 ticks per second on an idle machine, less on
+# a busy one; zero means one never ticked.
 for i in 0 1; do
   rate=$(grep -o "_frame:${i}_value:[0-9.]*" "$log" | tail -n1 | cut -d: -f3)
-  awk -v r="$rate" 'BEGIN { exit !(r > 10) }' || fail "loop $i rate $rate"
+  awk -v r="$rate" 'BEGIN { exit !(r > 0) }' || fail "loop $i rate $rate"
   echo "logged rate of counter $i: $rate"
 done
 grep -q -E '^[0-9-]{10} [0-9:]{8}\|DEBUG\|[0-9-]{10} [0-9:]{8} \| DEBUG \| _frame:3_value:' "$log.struct" \
