@@ -74,7 +74,7 @@ echo "settings page shown and left"
 # D closed while it searches exits 0 promptly. Whether it still searched at the close is read
 # from its log afterwards, not guessed from the clock; on a machine so slow that the search
 # ended first, a fresh game tries again. Between the click and the close only two reads of
-# the window: the buttons gone, then the status lines kept for comparing with A's.
+# the window: the buttons gone, then the status lines, which A's searching page must match.
 buttons_gone() { local rest; rest=$(count "$1" 230 230 230 0 0 1000 800); ((rest >= 0 && rest < 2000)); }
 closed_searching() {
   local log="$WORK/d/logs/DEBUG.log" clicked
@@ -102,10 +102,9 @@ done
 press a "$START_Y"
 clicked=$(date +%s%N)
 poll 1500 status_is a d_searching || fail "a did not show the same searching page as d"
-status_page a || fail "the searching page is not a status page"
-still a searching "${STATUS_TEXT[@]}"
+status_page a || fail "the searching page holds no status text"
 shoot a searching
-poll 6000 status_left a searching || fail "a still searched 6 s after its click"
+poll 6000 status_left a d_searching || fail "a still searched 6 s after its click"
 waited=$(ms "$clicked")
 still a waiting "${STATUS_TEXT[@]}"
 shoot a waiting
