@@ -40,7 +40,8 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
                                    "Show this side's match port, then ask for the opponent's address and port.");
   const QCommandLineOption lan(QStringLiteral("lan"),
                                "Start screen: find an opponent on the LAN, or wait for one, with no typing.");
-  parser.addOptions({port, peer, host, connect, lan});
+  const QCommandLineOption mute(QStringLiteral("mute"), "Start without sound (M turns it on and off in play).");
+  parser.addOptions({port, peer, host, connect, lan, mute});
 
   // The parser names the program after argv[0], or not at all before the application object
   // exists; the usage line always says what players type.
@@ -58,6 +59,7 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
     return bad("unexpected argument '" + parser.positionalArguments().first().toStdString() + "'");
 
   LaunchPlan plan;
+  plan.muted = parser.isSet(mute);
   if (parser.isSet(port)) {
     const std::string text = parser.value(port).toStdString();
     const std::optional<uint16_t> number = ParsePort(text);

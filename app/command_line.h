@@ -15,6 +15,7 @@ struct LaunchPlan {
   std::string peer_ip;      // canonical dotted form
   uint16_t peer_port = 0;
   bool host = false;
+  bool muted = false;  // start without sound; M toggles it in play
   // For Mode::Exit: what to print (on stdout for status 0, else on stderr) and the status.
   int exit_status = 0;
   std::string message;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <memory>
 #include <optional>
 #include <cstdio>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/game_feedback.h"
 #include "app/lan_lobby.h"
 #include "core/bullets.h"
 #include "core/coordination_system.h"
@@ -198,6 +200,8 @@ int RunGame(int argc, char** argv) {
     if (const std::optional<int> failed = PrepareMatch(*paired)) return *failed;
   }
 
+  // Subscribed before the threads start, and unsubscribed only after they end.
+  auto feedback = std::make_unique<GameFeedback>(playerdata.online, plan.muted);
   std::vector<std::thread> threads = StartGameThreads();
   CreateStartupTimers();
   playerdata.vision_target_radius = 100;
@@ -214,5 +218,6 @@ int RunGame(int argc, char** argv) {
 
   QCoreApplication::quit();
   StopEverything(threads);
+  feedback.reset();
   return 0;
 }

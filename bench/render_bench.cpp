@@ -1,7 +1,9 @@
 // Cost of one whole game-view frame (batch open, draw, flush) with a full maze, every bullet
-// slot in flight and a 2,000-drop blood splash, on the offscreen platform. Single-threaded:
+// slot in flight and a 2,000-drop blood splash, with and without the opponent's ghosts, on the
+// offscreen platform. Single-threaded:
 // the benchmark thread draws and also runs the queued present tasks between iterations.
 #include "bench/windowed_bench.h"
+#include "core/ghost_bullets.h"
 #include "core/maze_generator.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -35,7 +37,12 @@ void FillArena() {
   playerdata.vision_radius = playerdata.vision_target_radius;
 }
 
+// The frame again with the opponent's ghosts in flight (as many as the store holds), for
+// what they add to it.
 void BM_RenderFrame(benchmark::State& state) {
+  ghost_bullets.Clear();
+  for (int i = 0; i < state.range(0); ++i)
+    ghost_bullets.Launch(30.0f + static_cast<float>((i * 41) % 740), 30.0f + static_cast<float>((i * 29) % 740), 0, 0);
   for (auto _ : state) {
     BeginBatchDraw();
     Render_frame();
@@ -45,7 +52,7 @@ void BM_RenderFrame(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_RenderFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RenderFrame)->Arg(0)->Arg(GhostBullets::kCapacity)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/windowed_bench.h"
-#include "core/coordination_system.h"
 #include "effects/effect_spawners.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -29,9 +29,10 @@ double Percentile(std::vector<double> v, double q) {
 // player, then both targets bleeding for five seconds (the enemy locally, the player as
 // if the peer had hit back).
 void Hit() {
-  cs->SpawnBloodSplash(715, 715, 1, 1, 2.0f);
-  cs->StartEnemyBleed(5.0f);
-  cs->StartPlayerBleed(5.0f);
+  const auto centre = [] { return std::pair{715.0f, 715.0f}; };
+  Effects_SpawnBloodSplash(715, 715, 1, 1, 2.0f);
+  Effects_BleedEffect(1, centre, 5.0f);
+  Effects_BleedEffect(0, centre, 5.0f);
 }
 
 // Every iteration is one tick, paced at refresh_rate[0] like the particle thread so that

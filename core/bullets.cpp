@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "core/coordination_system.h"
+#include "core/game_events.h"
+#include "core/ghost_bullets.h"
 #include "core/physics_engine.h"
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
@@ -20,16 +24,35 @@
 
 namespace {
 
-// Clears the cell nearest to a bullet's new corner; it may be an open cell beside the wall
-// that was hit. Cells outside the grid do not exist and are left alone.
-void DestroyNearestCell(int x, int y) {
-  const auto [gx, gy] = cs->findNearestGrid(x, y, kCellSize);
-  if (gx < 0 || gy < 0) return;
-  const int col = gx / kCellSize, row = gy / kCellSize;
-  if (col >= kMapSide || row >= kMapSide) return;
-  // The peer hears of it at once, so both mazes lose the same wall.
-  _map.ClearForGood(row * kMapSide + col, true);
-  network_transmission.send_wake.Ring();
+// A bullet that runs into walls on one step breaks one of them: of the wall cells its
+// blocked boxes overlap, the one whose centre is nearest to the bullet's centre. Never an
+// open cell, or a wall hit at a corner would clear the open cell beside it.
+struct WallHit {
+  int cell = -1;
+  int64_t distance = INT64_MAX;  // squared, in half pixels, so it stays whole
+
+  void Consider(int x, int y, int size, float centre_x, float centre_y) {
+    for (const auto& [gx, gy] : cs->getNearbyGrids(x, y, kCellSize)) {
+      if (gx < 0 || gy < 0) continue;
+      const int col = gx / kCellSize, row = gy / kCellSize;
+      if (col >= kMapSide || row >= kMapSide || !Shared(_map.cells[row * kMapSide + col].is_wall)) continue;
+      if (!g_PhysicsEngine->AABBCollisionCheck(static_cast<float>(gx), static_cast<float>(gy), kCellSize, kCellSize,
+                                               static_cast<float>(x), static_cast<float>(y), static_cast<float>(size),
+                                               static_cast<float>(size)))
+        continue;
+      const int64_t dx = 2 * int64_t{gx} + kCellSize - static_cast<int64_t>(2 * centre_x);
+      const int64_t dy = 2 * int64_t{gy} + kCellSize - static_cast<int64_t>(2 * centre_y);
+      if (dx * dx + dy * dy < distance) distance = dx * dx + dy * dy, cell = row * kMapSide + col;
+    }
+  }
+};
+
+void ReportBrokenWall(int index) {
+  const float half = 0.5f * kCellSize;
+  game_events.Raise({.kind = GameEventKind::kCellCleared,
+                     .x = static_cast<float>(index % kMapSide * kCellSize) + half,
+                     .y = static_cast<float>(index / kMapSide * kCellSize) + half,
+                     .cell = index});
 }
 
 void ReportHit(Corner player, Corner enemy) {
@@ -38,11 +61,29 @@ void ReportHit(Corner player, Corner enemy) {
   const float enemy_cx = enemy.x + p.enemy_w * 0.5f, enemy_cy = enemy.y + p.enemy_h * 0.5f;
   float dx = 0, dy = 0;
   cs->CalculateDirectionVector(player.x + p.player_w * 0.5f, player.y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx, dy);
-  cs->SpawnBloodSplash(enemy_cx, enemy_cy, dx, dy, kHitSplashForce);
-  cs->StartEnemyBleed(kHitBleedSeconds);
+  game_events.Raise({.kind = GameEventKind::kHitGiven, .x = enemy_cx, .y = enemy_cy, .vx = dx, .vy = dy});
 }
 
 }  // namespace
+
+bool StepBullet(BulletMotion& m, float time_scale, int box, int* wall_cell) {
+  float vx = m.vx, vy = m.vy, x = m.x, y = m.y;
+  g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, bullet.friction / time_scale, bullet.time_step / time_scale);
+  const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(m.y), box, box);
+  const bool hit_y = cs->Search_blocks(TruncatePixel(m.x), TruncatePixel(y), box, box);
+  if (!hit_x && !hit_y) {
+    m = BulletMotion{vx, vy, x, y};
+    return true;
+  }
+  if (wall_cell != nullptr) {
+    WallHit wall;
+    const float centre_x = x + 0.5f * box, centre_y = y + 0.5f * box;
+    if (hit_x) wall.Consider(TruncatePixel(x), TruncatePixel(m.y), box, centre_x, centre_y);
+    if (hit_y) wall.Consider(TruncatePixel(m.x), TruncatePixel(y), box, centre_x, centre_y);
+    *wall_cell = wall.cell;
+  }
+  return false;
+}
 
 bool Fire() { return SampleKeySlot(kFireSlot); }
 
@@ -60,13 +101,17 @@ int Launch_bullet(float target_x, float target_y) {
   // A cursor on the centre gives a bullet at rest rather than a division by zero.
   const float len = std::max(std::sqrt(dx * dx + dy * dy), 0.001f);
 
-  std::lock_guard lock(bullet_mutex);
+  const BulletMotion launched{dx / len * bullet.speed, dy / len * bullet.speed, cx, cy};
   int i = 0;
-  while (i < kBulletSlots && bullet.slots[i].active) ++i;
-  if (i == kBulletSlots) return -1;
-  bullet.motion[i] = BulletMotion{dx / len * bullet.speed, dy / len * bullet.speed, cx, cy};
-  bullet.slots[i].fired_frame = frame[0].load();
-  bullet.slots[i].active = true;
+  {
+    std::lock_guard lock(bullet_mutex);
+    while (i < kBulletSlots && bullet.slots[i].active) ++i;
+    if (i == kBulletSlots) return -1;
+    bullet.motion[i] = launched;
+    bullet.slots[i].fired_frame = frame[0].load();
+    bullet.slots[i].active = true;
+  }
+  game_events.Raise({.kind = GameEventKind::kFired, .x = cx, .y = cy, .vx = launched.vx, .vy = launched.vy});
   return i;
 }
 
@@ -78,6 +123,7 @@ void Bullet_tick() {
   const PlayerData& p = playerdata;
   const Corner enemy = EnemyCorner();
   int hits = 0;
+  std::vector<int> broken;
   {
     std::lock_guard lock(bullet_mutex);
     for (int i = 0; i < kBulletSlots; ++i) {
@@ -89,14 +135,14 @@ void Bullet_tick() {
       }
 
       BulletMotion& m = bullet.motion[i];
-      float vx = m.vx, vy = m.vy, x = m.x, y = m.y;
-      g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, bullet.friction / k, bullet.time_step / k);
-      const bool hit_x = cs->Search_blocks(TruncatePixel(x), TruncatePixel(m.y), box, box);
-      const bool hit_y = cs->Search_blocks(TruncatePixel(m.x), TruncatePixel(y), box, box);
-      if (!hit_x && !hit_y) {
-        m = BulletMotion{vx, vy, x, y};
-      } else {
-        DestroyNearestCell(TruncatePixel(x), TruncatePixel(y));
+      int wall = -1;
+      if (!StepBullet(m, k, box, &wall)) {
+        if (wall >= 0) {
+          // The peer hears of it at once, so both mazes lose the same wall.
+          _map.ClearForGood(wall, true);
+          network_transmission.send_wake.Ring();
+          broken.push_back(wall);
+        }
         slot.active = false;  // the stored motion keeps the position before the wall
       }
 
@@ -104,7 +150,9 @@ void Bullet_tick() {
       if (g_PhysicsEngine->AABBCollisionCheck(m.x, m.y, size, size, enemy.x, enemy.y, p.enemy_w, p.enemy_h)) ++hits;
     }
   }
-  // Reported outside the bullets' lock: a report takes the effects' locks and threads.
+  ghost_bullets.Tick(k, box);
+  // Reported outside the bullets' lock: the consumers take locks and start threads of their own.
+  for (const int cell : broken) ReportBrokenWall(cell);
   if (hits > 0) {
     const Corner player = PlayerCorner();
     for (int i = 0; i < hits; ++i) ReportHit(player, enemy);

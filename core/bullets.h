@@ -1,6 +1,6 @@
 // Shooting: the fire query and launch (control thread), and the bullet loop that moves
-// every bullet, clears the maze cell a bullet runs into and reports each touch of the
-// enemy's box to the peer (bullet thread).
+// every bullet and the opponent's ghosts, clears the wall cell a bullet runs into and reports
+// each touch of the enemy's box to the peer (bullet thread).
 #pragma once
 
 #include "core/rules_tuning.h"
@@ -14,6 +14,14 @@ void Shoot();
 // Launches the free bullet with the lowest index from the player's centre toward
 // (target_x, target_y) in arena pixels; returns its index, or -1 with all 256 in flight.
 int Launch_bullet(float target_x, float target_y);
+
+struct BulletMotion;
+
+// One step of a bullet's motion through the maze, at the loop's time scale, for a bullet
+// box of `box` pixels. True when it moved; false when it ran into a wall, the motion keeping
+// its place before the wall and `wall_cell` (when given) naming the wall cell it broke into,
+// or -1.
+bool StepBullet(BulletMotion& m, float time_scale, int box, int* wall_cell);
 
 // One bullet-loop tick over all 256 bullets: expiry, motion, wall hits, enemy hits.
 void Bullet_tick();

@@ -9,10 +9,9 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/game_events.h"
 #include "core/physics_engine.h"
 #include "core/rules_tuning.h"
-#include "effects/effect_spawners.h"
-#include "effects/special_effects.h"
 #include "records/command_string.h"
 #include "records/game_records.h"
 #include "services/timer_manager.h"
@@ -125,7 +124,7 @@ bool CoordinationSystem::Death_detection() {
   network_transmission.pushOutgoing(
       {BuildDeathNotice(), BuildScoreCommand(Shared(versus.kills), Shared(versus.deaths) + 1)});
   AddDeath();
-  StartShakeAndFlash();
+  game_events.Raise({.kind = GameEventKind::kFell, .x = static_cast<float>(cx), .y = static_cast<float>(cy)});
   return true;
 }
 
@@ -133,7 +132,10 @@ void CoordinationSystem::RequestVictory() { g_victory_requested.store(true); }
 
 bool CoordinationSystem::TakeVictoryRequest() { return g_victory_requested.exchange(false); }
 
-void CoordinationSystem::win_death() { SetShared(playerdata.round_over, true); }
+void CoordinationSystem::win_death() {
+  SetShared(playerdata.round_over, true);
+  game_events.Raise({.kind = GameEventKind::kRoundWon});
+}
 
 void CoordinationSystem::End_round(RoundEnd how) {
   // A peer that fell at the same moment as this side asked for a victory screen meanwhile;
@@ -156,35 +158,4 @@ bool CoordinationSystem::CalculateDirectionVector(float x1, float y1, float x2, 
   dx = ex / len;
   dy = ey / len;
   return true;
-}
-
-void CoordinationSystem::SpawnMuzzleFlash(float x, float y, float dirX, float dirY) {
-  Effects_SpawnMuzzleFlash(x, y, dirX, dirY);
-}
-
-void CoordinationSystem::SpawnHitDust(float x, float y, float dirX, float dirY) {
-  Effects_SpawnHitDust(x, y, dirX, dirY);
-}
-
-void CoordinationSystem::SpawnBloodSplash(float x, float y, float dirX, float dirY, float force) {
-  Effects_SpawnBloodSplash(x, y, dirX, dirY, force);
-}
-
-void CoordinationSystem::BleedEffect(int target, const std::function<std::pair<float, float>()>& position,
-                                     float duration) {
-  Effects_BleedEffect(target, position, duration);
-}
-
-void CoordinationSystem::StartPlayerBleed(float duration) {
-  Effects_BleedEffect(0, [] {
-    const Corner corner = PlayerCorner();
-    return std::pair{corner.x + 0.5f * playerdata.player_w, corner.y + 0.5f * playerdata.player_h};
-  }, duration);
-}
-
-void CoordinationSystem::StartEnemyBleed(float duration) {
-  Effects_BleedEffect(1, [] {
-    const Corner corner = EnemyCorner();
-    return std::pair{corner.x + 0.5f * playerdata.enemy_w, corner.y + 0.5f * playerdata.enemy_h};
-  }, duration);
 }

@@ -1,12 +1,11 @@
 // Coordination of the match on the shared records: the grid search that tells which maze
 // cells a box touches (physics and bullet threads), the per-tick status, death and round-end
-// rules of the main thread, and the hit effects it asks of the effects layer. Stateless apart
-// from the records it reads and the stopwatch registry its energy recovery runs on.
+// rules of the main thread, which report a fall and a round won as game events. Stateless
+// apart from the records it reads and the stopwatch registry its energy recovery runs on.
 #pragma once
 
 #include <array>
 #include <atomic>
-#include <functional>
 #include <utility>
 
 class TimerManager;
@@ -52,14 +51,6 @@ class CoordinationSystem {
 
   // Unit vector from (x1, y1) toward (x2, y2); straight up and false when they coincide.
   bool CalculateDirectionVector(float x1, float y1, float x2, float y2, float& dx, float& dy);
-
-  // Particle bursts and bleeding at the players' places (through effects/effect_spawners).
-  void SpawnMuzzleFlash(float x, float y, float dirX, float dirY);
-  void SpawnHitDust(float x, float y, float dirX, float dirY);
-  void SpawnBloodSplash(float x, float y, float dirX, float dirY, float force);
-  void BleedEffect(int target, const std::function<std::pair<float, float>()>& position, float duration);
-  void StartPlayerBleed(float duration);
-  void StartEnemyBleed(float duration);
 
   // Registry holding the "Energy recovery" stopwatch: the global `timers` unless a test swaps
   // in one with a controlled clock. Main thread only, like Status_update.

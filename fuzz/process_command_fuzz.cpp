@@ -2,15 +2,17 @@
 // parseCommandString and Process_command, then through Apply_datagram as the loop calls it.
 // Whatever the peer sends, the enemy stays at a finite place, the maze cells keep their
 // places, scores never fall or go negative, the incoming list stays bounded and a cell shot
-// away never turns back into a wall; a break traps. Single-threaded: round_over keeps an
+// away never turns back into a wall, and ghosts stay bounded and possible; a break traps. Single-threaded: round_over keeps an
 // attack from starting effects, and the transport is never started, so nothing is sent.
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/coordination_system.h"
+#include "core/ghost_bullets.h"
 #include "match/match_sync.h"
 #include "records/command_string.h"
 #include "records/game_records.h"
@@ -60,7 +62,8 @@ void ApplyStrictly(const std::string& text) {
   } catch (const std::invalid_argument&) {
     return;
   }
-  const bool positional = IsNamed(parsed, kCoordinateCommand) || IsNamed(parsed, kMapBlockCommand);
+  const bool positional = IsNamed(parsed, kCoordinateCommand) || IsNamed(parsed, kMapBlockCommand) ||
+                          IsNamed(parsed, kShotCommand);
   try {
     Check(Process_command(parsed) == positional);
   } catch (const std::invalid_argument&) {
@@ -86,6 +89,13 @@ void CheckInvariants() {
     Check(cell.type != "wall" || cell.is_wall);  // drawn as a block only when it blocks
   }
   for (const int i : kShotCells) Check(_map.shot_away[i]);
+  // Ghosts stay few, and each is a shot a real bullet could be.
+  const std::vector<BulletMotion> ghosts = ghost_bullets.InFlight();
+  Check(ghosts.size() <= GhostBullets::kCapacity);
+  for (const BulletMotion& g : ghosts) {
+    Check(std::isfinite(g.x) && std::isfinite(g.y) && g.x >= -kCellSize && g.x <= kArenaSize + kCellSize);
+    Check(g.y >= -kCellSize && g.y <= kArenaSize + kCellSize && std::hypot(g.vx, g.vy) <= bullet.speed * 1.01f);
+  }
 }
 
 }  // namespace

@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "core/coordination_system.h"
-#include "effects/special_effects.h"
+#include "core/game_events.h"
+#include "core/ghost_bullets.h"
 #include "records/game_records.h"
 #include "services/tick_pacing.h"
 #include "services/timer_manager.h"
+#include "view/opponent_smoothing.h"
 
 std::atomic<int32_t> send_rate{65};
 std::atomic<int32_t> receive_rate{250};
@@ -50,8 +52,12 @@ void ApplyCoordinates(const std::vector<std::string>& values) {
   const int64_t now = SteadyMicros();
   const int64_t before = network_transmission.peer_heard_us.exchange(now);
   // A peer that has just come, or come back, gets the whole maze now rather than at the
-  // next resend.
-  if (before < 0 || now - before >= kPeerSilenceMicros) _map.map_dirty.store(true);
+  // next resend, and its disc starts afresh where it is.
+  if (before < 0 || now - before >= kPeerSilenceMicros) {
+    _map.map_dirty.store(true);
+    opponent_smoothing.Reset();
+  }
+  opponent_smoothing.Report(x, y, now);
 }
 
 void ApplyMapCell(const std::vector<std::string>& values) {
@@ -73,17 +79,28 @@ void HitReaction() {
   // While a countdown shows nobody is in play, and a knock would only carry over into the
   // next round.
   if (Shared(playerdata.round_over)) return;
-  StartShakeAndFlash();
+  GameEvent hit{.kind = GameEventKind::kHitTaken};
   {
     std::lock_guard lock(motion_mutex);
     PlayerData& p = playerdata;
-    float dx = 0, dy = 0;
-    cs->CalculateDirectionVector(p.player_x + 0.5f * p.player_w, p.player_y + 0.5f * p.player_h,
-                                 p.enemy_x + 0.5f * p.enemy_w, p.enemy_y + 0.5f * p.enemy_h, dx, dy);
-    p.velocity_x += kKnockPixelsPerTick * dx;
-    p.velocity_y += kKnockPixelsPerTick * dy;
+    hit.x = p.player_x + 0.5f * p.player_w, hit.y = p.player_y + 0.5f * p.player_h;
+    cs->CalculateDirectionVector(hit.x, hit.y, p.enemy_x + 0.5f * p.enemy_w, p.enemy_y + 0.5f * p.enemy_h, hit.vx,
+                                 hit.vy);
+    p.velocity_x += kKnockPixelsPerTick * hit.vx;
+    p.velocity_y += kKnockPixelsPerTick * hit.vy;
   }
-  cs->StartPlayerBleed(kHitBleedSeconds);
+  game_events.Raise(hit);
+}
+
+// A shot the peer fired becomes a ghost here. A report that could not come from a real shot
+// is dropped: a launch point more than a cell outside the arena, or a speed above a bullet's.
+void ApplyShot(const std::vector<std::string>& values) {
+  const float x = FiniteValue(values, 0), y = FiniteValue(values, 1);
+  const float vx = FiniteValue(values, 2), vy = FiniteValue(values, 3);
+  constexpr float kOutside = kCellSize;
+  if (x < -kOutside || y < -kOutside || x > kArenaSize + kOutside || y > kArenaSize + kOutside) return;
+  if (std::hypot(vx, vy) > bullet.speed * 1.01f) return;
+  ghost_bullets.Launch(x, y, vx, vy);
 }
 
 bool ResyncDue() {
@@ -114,11 +131,25 @@ void SendShotCells() {
     SendToPeer(BuildMapBlockCommand(index / kMapSide, index % kMapSide, "NULL", false));
 }
 
+// The shots this side fired since the last tick, all of them: each is one ghost there.
+void SendShots() {
+  static thread_local std::vector<GameEvent> fired;
+  ShotReports().TakeAll(fired);
+  for (const GameEvent& shot : fired)
+    if (shot.kind == GameEventKind::kFired) SendToPeer(BuildShotCommand(shot.x, shot.y, shot.vx, shot.vy));
+  fired.clear();
+}
+
 void SendNewestCommand() {
   if (std::optional<std::string> command = network_transmission.popOutgoingBack()) SendToPeer(*command);
 }
 
 }  // namespace
+
+GameEventQueue& ShotReports() {
+  static GameEventQueue queue;
+  return queue;
+}
 
 bool Initialize_network() {
   if (!playerdata.online) return false;
@@ -163,6 +194,10 @@ bool Process_command(ParsedCommand command) {
     ApplyMapCell(values);
     return true;
   }
+  if (name == kShotCommand) {
+    ApplyShot(values);
+    return true;
+  }
   if (name == kDeathNoticeCommand) {
     if (!values.empty() && values[0] == "MY") CoordinationSystem::getInstance()->RequestVictory();
   } else if (name == kScoreCommand) {
@@ -176,6 +211,7 @@ bool Process_command(ParsedCommand command) {
 void Send_tick() {
   SendMazeAndScore();
   SendShotCells();
+  SendShots();
   Send_coordinates();
   SendNewestCommand();
 }
@@ -195,17 +231,10 @@ void Apply_datagram(const std::string& data) {
 void Receive_tick() {
   static thread_local std::deque<NetworkMessage> arrived;
   _network.takeMessages(arrived);
-  // Only the newest position matters; older ones would only move the enemy backwards.
-  const NetworkMessage* newest_position = nullptr;
-  for (const NetworkMessage& message : arrived) {
-    if (message.data.empty() || !FromPeer(message)) continue;
-    if (message.data.compare(0, sizeof kCoordinateCommand - 1, kCoordinateCommand) == 0) {
-      newest_position = &message;
-      continue;
-    }
-    Apply_datagram(message.data);
-  }
-  if (newest_position != nullptr) Apply_datagram(newest_position->data);
+  // Positions too are applied in the order they came: the last one stays, as before, and the
+  // drawn disc is fed every report rather than one per pass.
+  for (const NetworkMessage& message : arrived)
+    if (!message.data.empty() && FromPeer(message)) Apply_datagram(message.data);
   arrived.clear();
 }
 

@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "core/game_events.h"
 #include "core/rules_tuning.h"
 #include "records/command_string.h"
 #include "transport/network_manager.h"
@@ -32,10 +33,14 @@ void Receiving_thread();
 void Send_Map();
 // This side's position, as one unit.
 void Send_coordinates();
-// Applies one parsed command from the peer; true for coordinates and maze cells (handled),
-// false for everything else. Throws, like the parser, on a value it cannot use: a non-number,
+// Applies one parsed command from the peer; true for coordinates, maze cells and shots
+// (handled), false for everything else, which the caller files. Throws, like the parser, on a value it cannot use: a non-number,
 // a non-finite number, or an integer out of range; the caller drops such a command.
 bool Process_command(ParsedCommand command);
+
+// The send loop's queue of this side's game events: it sends every shot fired. The session
+// subscribes it for a networked match.
+GameEventQueue& ShotReports();
 
 // One tick of each loop, without the pacing.
 void Send_tick();

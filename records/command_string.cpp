@@ -89,3 +89,7 @@ std::string BuildScoreCommand(int first, int second) {
 }
 
 std::string BuildAttackNotification() { return kAttackCommand + Group(""); }
+
+std::string BuildShotCommand(float x, float y, float vx, float vy) {
+  return kShotCommand + Group(FixedSix(x)) + Group(FixedSix(y)) + Group(FixedSix(vx)) + Group(FixedSix(vy));
+}

@@ -13,6 +13,7 @@ inline constexpr char kMapBlockCommand[] = "One_Map_block0000000";
 inline constexpr char kDeathNoticeCommand[] = "Death_notice00000000";
 inline constexpr char kScoreCommand[] = "Score_modification00";
 inline constexpr char kAttackCommand[] = "Attack_notification0";
+inline constexpr char kShotCommand[] = "Bullet_fired00000000";
 
 // Texts of the parsing exceptions; the float ones are followed by the trimmed input.
 inline constexpr char kEmptyCommandMessage[] = "The input string must not be empty.";
@@ -46,3 +47,5 @@ std::string BuildDeathNotice();
 std::string BuildScoreCommand(int first, int second);
 // Attack_notification0{}: the empty group gives the name the 22 characters a parser needs.
 std::string BuildAttackNotification();
+// Bullet_fired00000000{x}{y}{vx}{vy}: a shot's launch point and velocity, six decimals each.
+std::string BuildShotCommand(float x, float y, float vx, float vy);

@@ -4,6 +4,7 @@
 // the other shared scalars as relaxed atomics.
 #include "view/game_view.h"
 
+#include "core/ghost_bullets.h"
 #include "effects/motion_blur.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -19,6 +20,7 @@
 #include <array>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -30,8 +32,9 @@ void DrawFrame() {
   cleardevice();
   Render_Map();
   Render_bullet();
+  Render_ghosts();
   RenderAllParticles();
-  const Corner player = PlayerCorner(), enemy = EnemyCorner();
+  const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
   Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, palette::kGreen);
   Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, palette::kRed);
   Render_Vision(TruncatePixel(Shared(playerdata.vision_x)), TruncatePixel(Shared(playerdata.vision_y)),
@@ -116,6 +119,16 @@ void Render_bullet() {
         flying[count++] = QPoint(TruncatePixel(bullet.motion[i].x), TruncatePixel(bullet.motion[i].y));
   }
   for (size_t i = 0; i < count; ++i) fillcircle(flying[i].x(), flying[i].y(), kBulletRadius);
+}
+
+void Render_ghosts() {
+  // Copied out of the store first, like the bullets, so the bullet thread never waits.
+  const std::vector<BulletMotion> ghosts = ghost_bullets.InFlight();
+  if (ghosts.empty()) return;
+  setfillcolor(palette::kRed);
+  setlinecolor(palette::kRed);
+  setlinestyle(0, 1);
+  for (const BulletMotion& ghost : ghosts) fillcircle(TruncatePixel(ghost.x), TruncatePixel(ghost.y), kBulletRadius);
 }
 
 void Render_Player(float x, float y, unsigned long colour) {

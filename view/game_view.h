@@ -10,6 +10,8 @@ void RenderWhile();
 void Render_frame();
 void Render_Map();
 void Render_bullet();
+// The opponent's shots as this side flies them, in the opponent's colour.
+void Render_ghosts();
 void Render_Player(float x, float y, unsigned long colour);
 void Render_Vision(int x, int y, int radius);
 void Render_line();

@@ -12,6 +12,7 @@
 
 #include "gfx/graphics.h"
 #include "records/pixel_math.h"
+#include "view/opponent_smoothing.h"
 #include "view/view_style.h"
 
 namespace {
@@ -58,6 +59,11 @@ void Progress_drawing(float x, float y, float w, float h, float max, float value
   Roundrectangle(TruncatePixel(x), TruncatePixel(y), filledWidth, TruncatePixel(h), 10, front);
 }
 
+Corner DrawnEnemyCorner() {
+  if (const auto shown = opponent_smoothing.Shown(SteadyMicros())) return Corner{shown->first, shown->second};
+  return EnemyCorner();
+}
+
 void Render_minimap(int x, int y, float scale) {
   using namespace arena_look;
   const MapLooks looks = View_SnapshotMap();
@@ -91,7 +97,7 @@ void Render_minimap(int x, int y, float scale) {
   setlinestyle(0, 1);
   const int radius = TruncatePixel(kPlayerRadius * scale);
   const PlayerData& p = playerdata;
-  const Corner player = PlayerCorner(), enemy = EnemyCorner();
+  const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
   fillcircle(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
              TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy), radius);
   setfillcolor(palette::kRed);

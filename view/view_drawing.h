@@ -27,6 +27,10 @@ void Roundrectangle(int x, int y, int w, int h, int radius, unsigned long colour
 // A bar of `value` out of `max` over a `back` strip; never narrower than 20 px.
 void Progress_drawing(float x, float y, float w, float h, float max, float value, unsigned long back,
                       unsigned long front);
+// Where the opponent is drawn: between its last reports in a match, as smoothed, else (the
+// local game, or before the first report) where the records hold it.
+Corner DrawnEnemyCorner();
+
 // The maze's walls and the players, scaled by `scale` with the arena's corner at (x, y); the
 // enemy only when it is near the player.
 void Render_minimap(int x, int y, float scale);

@@ -1,11 +1,11 @@
 // Bullets: lifetime, the pool and aiming, wall hits (inside the grid only), enemy hits, rate of fire.
 #include "core/bullets.h"
-#include "effects/effect_spawners.h"
 #include "gfx/graphics.h"
 #include "records/command_string.h"
 #include "records/game_records.h"
 #include <gtest/gtest.h>
 #include <array>
+#include <vector>
 
 namespace {
 class BulletTest : public ::testing::Test {
@@ -13,9 +13,7 @@ class BulletTest : public ::testing::Test {
   void SetUp() override {
     bullet = {}, playerdata = {}, network_transmission.outgoing.clear(), frame[0] = 0;
     for (MapCell& cell : _map.cells) cell.is_wall = false, cell.type = "NULL";
-    g_bleed_running[1] = true;  // the enemy already bleeds: no bleeding thread outlives the test
   }
-  void TearDown() override { g_bleed_running[1] = false; }
   static void Place(int i, float x, float y, float vx, float vy) {
     bullet.motion[i] = {vx, vy, x, y}, bullet.slots[i] = {7, true};  // fired at frame 7
   }
@@ -40,21 +38,40 @@ TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
   EXPECT_EQ((std::array{m.x, m.y, m.vx, m.vy}), (std::array{40.f, 40.f, 0.f, 20.f}));  // from the centre, full speed
 }
 
-TEST_F(BulletTest, AWallHitClearsTheNearestCellButNeverOneOutsideTheGrid) {
-  MapCell& wall = _map.cells[1 * 16 + 3];  // x 150..200, y 50..100
-  wall.is_wall = true, wall.type = "wall";
-  Place(0, 135, 60, 20, 0);
-  Bullet_tick();
-  EXPECT_EQ(wall.type, "NULL");
-  EXPECT_FALSE(wall.is_wall);
-  EXPECT_FALSE(bullet.slots[0].active);
-  EXPECT_EQ(bullet.motion[0].x, 135);  // stopped where it hit
+// Fires from the player's centre (cx, cy) toward (tx, ty) until the bullet is gone, and
+// returns the cells that stopped being walls.
+std::vector<int> CellsBrokenByShot(float cx, float cy, float tx, float ty) {
+  playerdata.player_x = cx - 15, playerdata.player_y = cy - 15;
+  const int i = Launch_bullet(tx, ty);
+  std::array<bool, kMapCells> before{};
+  for (int c = 0; c < kMapCells; ++c) before[c] = _map.cells[c].is_wall;
+  for (int tick = 0; tick < 200 && bullet.slots[i].active; ++tick) Bullet_tick();
+  std::vector<int> broken;
+  for (int c = 0; c < kMapCells; ++c)
+    if (before[c] && !_map.cells[c].is_wall) broken.push_back(c);
+  return broken;
+}
+
+TEST_F(BulletTest, AShotWallBreaksWhereverTheBulletMeetsItAndNoOtherCellDoes) {
+  const int block = 5 * 16 + 5;  // x 250..300, y 250..300, with walls right of and below it
+  const struct { float cx, cy, tx, ty; const char* where; } shots[] = {
+      {125, 275, 250, 275, "left face"},   {275, 125, 275, 250, "top face"},
+      {425, 275, 300, 275, "right face"},  {125, 125, 250, 250, "top-left corner"},
+      {140, 110, 250, 252, "just below the top-left corner"}, {425, 125, 300, 250, "top-right corner"}};
+  for (const auto& shot : shots) {
+    for (const int c : {block, block + 1, block + 16, block + 17}) _map.cells[c].is_wall = true, _map.cells[c].type = "wall";
+    EXPECT_EQ(CellsBrokenByShot(shot.cx, shot.cy, shot.tx, shot.ty), std::vector<int>{block + (shot.cx > 300 ? 1 : 0)})
+        << shot.where;
+    bullet = {};
+  }
+}
+
+TEST_F(BulletTest, OutsideTheGridABulletFliesOnAndBreaksNothing) {
   for (MapCell& cell : _map.cells) cell.is_wall = true, cell.type = "wall";
-  Place(0, 795, 60, 20, 20), Place(1, -300, 400, 20, 0), Place(2, NAN, NAN, 1, 1);  // 0 hits column 15 leaving
+  Place(1, -300, 400, 20, 0), Place(2, NAN, NAN, 1, 1);
   Bullet_tick();
   for (const MapCell& cell : _map.cells) ASSERT_TRUE(cell.is_wall);
-  EXPECT_FALSE(bullet.slots[0].active);
-  EXPECT_EQ(bullet.motion[1].x, -280);  // outside the grid it flies on
+  EXPECT_EQ(bullet.motion[1].x, -280);
 }
 
 TEST_F(BulletTest, EveryTickOfOverlapWithTheEnemyIsAnotherHit) {

@@ -12,12 +12,13 @@ WORK=$(mktemp -d)
 # Per instance name: Xvfb pid, display, game pid, window id, exit status, network namespace.
 # The single-game scripts use the instance "main", with WID and DISPLAY set for it.
 declare -A XVFB_OF=() DISPLAY_OF=() PID_OF=() WID_OF=() STATUS_OF=() NETNS_OF=()
-NETNS_MADE=()
+NETNS_MADE=() OTHER_PIDS=() # OTHER_PIDS: servers a test starts for itself, ended with it
 
 cleanup() {
   local rc=$? name err
   for name in "${!PID_OF[@]}"; do [ -n "${PID_OF[$name]}" ] && kill -9 "${PID_OF[$name]}" 2>/dev/null || true; done
   for name in "${!XVFB_OF[@]}"; do kill "${XVFB_OF[$name]}" 2>/dev/null || true; done
+  for name in "${OTHER_PIDS[@]}"; do kill "$name" 2>/dev/null || true; done
   for name in "${NETNS_MADE[@]}"; do ip netns delete "$name" 2>/dev/null || true; done
   # A sanitizer report fails the test even when the game's exit status was not looked at.
   for err in $(find "$WORK" -name '*.err' 2>/dev/null); do

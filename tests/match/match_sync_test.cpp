@@ -3,7 +3,10 @@
 // flood (udp_flood) changing nothing, and two real sides (the host a match_peer process)
 // keeping one maze over a lossy link. The test thread plays the peer; the match's loops and
 // a physics step run on threads of their own.
+#include "core/bullets.h"
 #include "core/coordination_system.h"
+#include "core/game_events.h"
+#include "core/ghost_bullets.h"
 #include "core/maze_generator.h"
 #include "core/player_movement.h"
 #include "gfx/graphics.h"
@@ -174,6 +177,29 @@ TEST_F(MatchSyncTest, TicksSendQueuedEventsAndTheHostsMazeToANewPeerAndAShotCell
   const std::vector<std::string> shot = TickAndTake();
   ASSERT_EQ(shot.size(), 2u);
   EXPECT_EQ(shot.front(), BuildMapBlockCommand(2, 5, "NULL", false));
+}
+
+// A shot fired here reaches the peer as its launch; one the peer fired lands as a ghost, and a
+// shot no real bullet could make is dropped.
+TEST_F(MatchSyncTest, ShotsCrossAsGhostsAndImpossibleShotsAreDropped) {
+  StartTransport(false);
+  game_events.AddQueue(ShotReports());
+  playerdata.player_x = playerdata.player_y = 100;
+  const int i = Launch_bullet(400, 115);
+  game_events.Clear();
+  const BulletMotion m = bullet.motion[i];
+  const std::vector<std::string> seen = TickAndTake();
+  EXPECT_NE(std::find(seen.begin(), seen.end(), BuildShotCommand(m.x, m.y, m.vx, m.vy)), seen.end());
+
+  ghost_bullets.Clear();
+  Apply_datagram("Bullet_fired00000000{-49.5}{400}{20.19}{0}");
+  EXPECT_EQ(ghost_bullets.count(), 1);
+  for (const char* bad : {"{400}{400}{20}", "{400}{nan}{1}{1}", "{400}{400}{inf}{0}", "{-51}{400}{1}{0}",
+                          "{400}{851}{0}{1}", "{400}{400}{14.3}{14.3}", "{400}{400}{x}{0}"})
+    Apply_datagram(std::string(kShotCommand) + bad);
+  EXPECT_EQ(ghost_bullets.count(), 1);
+  EXPECT_EQ(network_transmission.incomingSize(), 0u);
+  ghost_bullets.Clear();
 }
 
 // What a datagram could change but the enemy's corner, which the peer moves.

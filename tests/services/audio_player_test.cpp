@@ -1,4 +1,4 @@
-// The audio player on the real Qt Multimedia back end: a private PulseAudio server with a null sink
+// The audio player on the real Qt Multimedia back end: the private PulseAudio server's null sink
 // stands in for a sound card. Single-threaded: the event loop is spun here, always with a deadline.
 #include "services/audio_player.h"
 #include <QAudioDevice>
@@ -6,12 +6,10 @@
 #include <QDeadlineTimer>
 #include <QMediaDevices>
 #include <QMediaPlayer>
-#include <QProcess>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include "tests/support/private_sound_server.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -35,31 +33,12 @@ class AudioPlayerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     fs::create_directories(dir);
-    server = std::make_unique<QProcess>();
     writeWav(dir / "blip.wav", 100), writeWav(dir / "long.wav", 5000);
     std::ofstream(dir / "notes.wav") << "not audio at all\n";
-    std::ofstream(dir / "null.pa") << "load-module module-null-sink\n"
-                                   << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket;
-    // A bare environment: the server's state stays in dir, and it meets no desktop session or bus.
-    QProcessEnvironment env;
-    env.insert("PATH", qEnvironmentVariable("PATH"));
-    env.insert("HOME", QString::fromStdString(dir)), env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir));
-    server->setProcessEnvironment(env);
-    server->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });  // never outlives the test
-    server->start("pulseaudio", {"-nF", QString::fromStdString(dir / "null.pa"), "--daemonize=no",
-                                 "--exit-idle-time=-1", "--use-pid-file=no"});
-    spinUntil([] { return fs::is_socket(socket) || server->state() == QProcess::NotRunning; });
-    qputenv("PULSE_SERVER", ("unix:" + socket).c_str());
   }
-  static void TearDownTestSuite() {
-    server->terminate();
-    if (!server->waitForFinished(5000)) server->kill(), server->waitForFinished(5000);
-    server.reset(), fs::remove_all(dir);
-  }
+  static void TearDownTestSuite() { fs::remove_all(dir); }
   void SetUp() override {
-    ASSERT_EQ(server->state(), QProcess::Running)
-        << "no audio server: " << server->errorString().toStdString() << server->readAllStandardError().toStdString();
-    ASSERT_TRUE(fs::is_socket(socket)) << server->readAllStandardError().toStdString();
+    ASSERT_EQ(private_sound::Server::Get().Problem(), "") << "no audio server";
     ASSERT_TRUE(spinUntil([] { return !QMediaDevices::audioOutputs().isEmpty(); })) << "the server offers no output";
   }
   void TearDown() override { audio.stopAll(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -74,9 +53,7 @@ class AudioPlayerTest : public ::testing::Test {
   }
 
   static inline const fs::path dir = fs::temp_directory_path() / ("vantorix-audio-" + std::to_string(getpid()));
-  static inline const std::string socket = dir / "native";
   static inline const std::wstring blip = (dir / "blip.wav").wstring(), longer = (dir / "long.wav").wstring();
-  static inline std::unique_ptr<QProcess> server;
   AudioPlayer audio;
 };
 

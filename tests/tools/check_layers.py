@@ -14,6 +14,9 @@ LAYERS = ["services", "gfx", "transport", "records", "effects", "core", "view", 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 # Headers a lower layer must not pull in, whatever the folder rule says.
 FORBIDDEN = {"transport": re.compile(r"^<Qt(Gui|Widgets)|^<Q(Window|Painter|Image|Widget|GuiApplication)")}
+# Folders a layer must not include although they lie below it: the rules report what happens
+# as game events and leave the presentation to the consumers the top layer wires.
+APART = {"core": {"effects"}}
 SYSTEM_INCLUDE = re.compile(r"^\s*#\s*include\s+(<[^>]+>)", re.M)
 
 
@@ -35,6 +38,8 @@ def main(root):
                     continue
                 if rank[target_folder] > rank[folder]:
                     problems.append(f"{path}: includes {target}, from the {target_folder} layer above {folder}")
+                elif target_folder in APART.get(folder, ()):
+                    problems.append(f"{path}: includes {target}; {folder} must not depend on {target_folder}")
                 edges[path].append(target)
             forbidden = FORBIDDEN.get(folder)
             for header in SYSTEM_INCLUDE.findall(text):
