@@ -52,6 +52,10 @@ void SetUpOnce() {
 }
 
 bool IsNamed(const ParsedCommand& parsed, const char* name) { return parsed.first == name; }
+// Commands that may carry a number telling copies apart, which must be plain digits.
+bool Numbered(const ParsedCommand& parsed) {
+  return IsNamed(parsed, kAttackCommand) || IsNamed(parsed, kDeathNoticeCommand);
+}
 
 // The documented path: a parse or value failure is one of the two exceptions the caller
 // drops; anything else escapes and is reported.
@@ -67,7 +71,7 @@ void ApplyStrictly(const std::string& text) {
   try {
     Check(Process_command(parsed) == positional);
   } catch (const std::invalid_argument&) {
-    Check(positional || IsNamed(parsed, kScoreCommand));
+    Check(positional || IsNamed(parsed, kScoreCommand) || Numbered(parsed));
   } catch (const std::out_of_range&) {
     Check(positional || IsNamed(parsed, kScoreCommand));
   }

@@ -5,11 +5,14 @@
 #include "match/match_sync.h"
 
 #include <algorithm>
+#include <charconv>
 #include <array>
 #include <climits>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -44,20 +47,70 @@ int IntValue(const std::vector<std::string>& values, size_t i) {
   return static_cast<int>(value);
 }
 
+// The number a sender appends to a command so that copies and late datagrams can be told
+// apart; nothing when a peer of the older protocol left it out. Only plain digits.
+std::optional<uint64_t> NumberAt(const std::vector<std::string>& values, size_t i) {
+  if (values.size() <= i) return std::nullopt;
+  uint64_t number = 0;
+  const std::string& text = values[i];
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty())
+    throw std::invalid_argument("not a command number: " + text);
+  return number;
+}
+
+// What the peer has already told this side: the hits by their numbers, the newest death
+// and position. Receive thread only; forgotten when the peer comes anew, whose numbers
+// start again.
+struct Heard {
+  static constexpr size_t kHits = 1024;  // far more than the copies of one hit can straddle
+  std::array<uint64_t, kHits> hits{};    // a hit's number, at number % kHits
+  uint64_t death = 0;
+  uint64_t position = 0;
+};
+Heard heard;
+
 void ApplyCoordinates(const std::vector<std::string>& values) {
   // Both converted before either is written: a half-applied position is a wrong position.
   const float x = FiniteValue(values, 0);
   const float y = FiniteValue(values, 1);
-  SetEnemyCorner({x, y});
+  const std::optional<uint64_t> number = NumberAt(values, 2);
   const int64_t now = SteadyMicros();
   const int64_t before = network_transmission.peer_heard_us.exchange(now);
+  const bool anew = before < 0 || now - before >= kPeerSilenceMicros;
+  if (before >= 0 && anew) heard = Heard{};  // back after a silence: its numbers start again
+  // A copy, or a position overtaken by a newer one, would move the opponent back.
+  if (number) {
+    if (*number <= heard.position) return;
+    heard.position = *number;
+  }
+  SetEnemyCorner({x, y});
   // A peer that has just come, or come back, gets the whole maze now rather than at the
   // next resend, and its disc starts afresh where it is.
-  if (before < 0 || now - before >= kPeerSilenceMicros) {
+  if (anew) {
     _map.map_dirty.store(true);
     opponent_smoothing.Reset();
   }
   opponent_smoothing.Report(x, y, now);
+}
+
+// A numbered hit counts once, whatever copies of it arrive.
+bool FirstOfHit(const std::vector<std::string>& values) {
+  const std::optional<uint64_t> number = NumberAt(values, 1);
+  if (!number) return true;
+  uint64_t& slot = heard.hits[*number % Heard::kHits];
+  if (slot == *number) return false;
+  slot = *number;
+  return true;
+}
+
+// The peer's numbered deaths ask for one victory each, however often their notice comes.
+bool FirstOfDeath(const std::vector<std::string>& values) {
+  const std::optional<uint64_t> number = NumberAt(values, 1);
+  if (!number) return true;
+  if (*number <= heard.death) return false;
+  heard.death = *number;
+  return true;
 }
 
 void ApplyMapCell(const std::vector<std::string>& values) {
@@ -126,9 +179,35 @@ void SendMazeAndScore() {
   }
 }
 
+// What the peer must not miss (a hit, a death, a score, a shot cell) goes out twice at once
+// and once more on each of the next ticks, so that a lost datagram or two loses nothing; the
+// receiver tells the copies apart. Positions need none of it: a new one follows each tick.
+// Send thread only.
+constexpr int kHitRepeats = 3;     // ticks after the first: about 45 ms
+constexpr int kRoundRepeats = 30;  // about half a second for a death and its score
+constexpr int kCellRepeats = 8;
+struct Repeat {
+  std::string text;
+  int ticks_left;
+};
+std::vector<Repeat> repeats;
+
+void SendVital(std::string text, int later_ticks) {
+  SendToPeer(text);
+  SendToPeer(text);
+  repeats.push_back(Repeat{std::move(text), later_ticks});
+}
+
+void SendRepeats() {
+  for (auto it = repeats.begin(); it != repeats.end();) {
+    SendToPeer(it->text);
+    it = --it->ticks_left > 0 ? it + 1 : repeats.erase(it);
+  }
+}
+
 void SendShotCells() {
   for (const int index : _map.TakeCellsToSend())
-    SendToPeer(BuildMapBlockCommand(index / kMapSide, index % kMapSide, "NULL", false));
+    SendVital(BuildMapBlockCommand(index / kMapSide, index % kMapSide, "NULL", false), kCellRepeats);
 }
 
 // The shots this side fired since the last tick, all of them: each is one ghost there.
@@ -140,8 +219,21 @@ void SendShots() {
   fired.clear();
 }
 
-void SendNewestCommand() {
-  if (std::optional<std::string> command = network_transmission.popOutgoingBack()) SendToPeer(*command);
+// Every queued command, newest first (a death's score before its notice). Hits and deaths
+// get numbers of their own, counted from the start of the match.
+void SendQueuedCommands() {
+  static uint64_t hits = 0, deaths = 0;
+  while (std::optional<std::string> command = network_transmission.popOutgoingBack()) {
+    const auto named = [&command](const char* name) { return command->compare(0, 20, name) == 0; };
+    if (named(kAttackCommand))
+      SendVital(*command + "{" + std::to_string(++hits) + "}", kHitRepeats);
+    else if (named(kDeathNoticeCommand))
+      SendVital(*command + "{" + std::to_string(++deaths) + "}", kRoundRepeats);
+    else if (named(kScoreCommand))
+      SendVital(*command, kRoundRepeats);
+    else
+      SendToPeer(*command);
+  }
 }
 
 }  // namespace
@@ -180,7 +272,9 @@ void Send_coordinates() {
     x = playerdata.player_x;
     y = playerdata.player_y;
   }
-  SendToPeer(BuildCoordinateCommand(x, y));
+  // Numbered, so that a late copy never moves this side back on the peer's screen.
+  static uint64_t number = 0;
+  SendToPeer(BuildCoordinateCommand(x, y) + "{" + std::to_string(++number) + "}");
 }
 
 bool Process_command(ParsedCommand command) {
@@ -199,21 +293,22 @@ bool Process_command(ParsedCommand command) {
     return true;
   }
   if (name == kDeathNoticeCommand) {
-    if (!values.empty() && values[0] == "MY") CoordinationSystem::getInstance()->RequestVictory();
+    if (!values.empty() && values[0] == "MY" && FirstOfDeath(values)) CoordinationSystem::getInstance()->RequestVictory();
   } else if (name == kScoreCommand) {
     ApplyScore(values);
   } else if (name == kAttackCommand) {
-    HitReaction();
+    if (FirstOfHit(values)) HitReaction();
   }
   return false;
 }
 
 void Send_tick() {
   SendMazeAndScore();
+  SendRepeats();
+  SendQueuedCommands();
   SendShotCells();
   SendShots();
   Send_coordinates();
-  SendNewestCommand();
 }
 
 bool FromPeer(const NetworkMessage& message) {
