@@ -284,9 +284,9 @@ TEST_F(MatchSyncTest, StrangersFloodingTheMatchPortChangeNothingWhileThePeerGets
   EXPECT_EQ(Records(), before);
 }
 
-// The host (match_peer) and this side as the guest, joined through a relay that loses half
-// of everything and delays the rest unevenly, out of order, while both sides shoot walls
-// away; soon after the loss ends the mazes must agree, and no shot wall ever comes back.
+// The host (match_peer) and this side as the guest, joined through a relay that loses half of
+// everything, copies a few and delays the rest unevenly, out of order, while both sides shoot
+// walls away; soon after the loss ends the mazes must agree, and no shot wall ever comes back.
 TEST_F(MatchSyncTest, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   constexpr unsigned kHostSeed = 11, kGuestSeed = 22;
   bool host_grid[16][16], guest_grid[16][16];
@@ -300,7 +300,7 @@ TEST_F(MatchSyncTest, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   playerdata.local_port = FreeLoopbackUdpPort();
   const uint16_t host_port = FreeLoopbackUdpPort(playerdata.local_port);
   LossyUdpRelay relay(host_port, playerdata.local_port);
-  relay.setRule({.drop = 0.5, .delay = 1ms, .jitter = 20ms});
+  relay.setRule({.drop = 0.5, .duplicate = 0.03, .delay = 1ms, .jitter = 20ms});
   playerdata.peer_port = relay.portFacingB();
   std::string command = std::string("'" MATCH_PEER_BINARY "' ") + std::to_string(host_port) + " " +
                         std::to_string(relay.portFacingA()) + " 1 " + std::to_string(kHostSeed) + " 1500";

@@ -1,6 +1,7 @@
-// A UDP relay between two loopback ports that loses and delays datagrams on purpose, so a
-// test can show a match survives a bad network. Threads: one worker owns the sockets and the
-// datagrams on their way; any test thread may call setRule() and the drop counts.
+// A UDP relay between two loopback ports that loses, copies and delays datagrams on purpose,
+// so a test can show a match survives a bad network; a fixed seed draws the same faults on
+// every run. Threads: one worker owns the sockets and the datagrams on their way; any test
+// thread may call setRule() and the drop counts.
 #pragma once
 
 #include "support/loopback_socket.h"
@@ -18,7 +19,8 @@
 
 // Faults for both directions.
 struct RelayRule {
-  double drop = 0;  // probability
+  double drop = 0;       // probability
+  double duplicate = 0;  // probability that a datagram kept also goes a second time
   // Each datagram goes out delay + uniform[0, jitter] after it came, so some overtake others.
   std::chrono::milliseconds delay{0}, jitter{0};
 };
@@ -76,8 +78,11 @@ class LossyUdpRelay {
             ++dropped_[d];
             continue;
           }
-          const auto delay = rule.delay + std::chrono::duration_cast<Clock::duration>(rule.jitter * unit(random));
-          queue.push({Clock::now() + delay, d, std::string(buffer.data(), static_cast<size_t>(n))});
+          // A copy takes its own delay, so it may come before or long after the first.
+          for (int copies = unit(random) < rule.duplicate ? 2 : 1; copies > 0; --copies) {
+            const auto delay = rule.delay + std::chrono::duration_cast<Clock::duration>(rule.jitter * unit(random));
+            queue.push({Clock::now() + delay, d, std::string(buffer.data(), static_cast<size_t>(n))});
+          }
         }
       }
       for (const auto now = Clock::now(); !queue.empty() && queue.top().due <= now; queue.pop())
