@@ -37,6 +37,7 @@
 #include "services/background_threads.h"
 #include "services/tick_pacing.h"
 #include "tests/support/loopback_socket.h"
+#include "tests/support/lossy_udp_relay.h"
 #include "transport/network_manager.h"
 
 namespace {
@@ -176,7 +177,25 @@ constexpr float kKnockMinPx = 10, kKnockMaxPx = 32;
 struct KnockLog {
   std::atomic<int32_t> hit{-1};
   std::atomic<int64_t> knocked_us[kHits];
+  std::atomic<int32_t> knocks[kHits];  // velocity jumps seen per hit: a copy applied twice shows as two
 };
+
+// The relay's two ports, written by the relay process once its sockets are open.
+struct RelayPorts {
+  std::atomic<uint16_t> facing_shooter{0}, facing_victim{0};
+};
+
+// A bad network between the two sides, in a process of its own so that this one can still
+// fork: `loss` percent of the datagrams lost each way, 3 % sent twice, 20-60 ms of delay.
+int RunRelay(int stop_fd, uint16_t shooter_port, uint16_t victim_port, int loss, RelayPorts* ports) {
+  LossyUdpRelay relay(shooter_port, victim_port);
+  relay.setRule({.drop = loss / 100.0, .duplicate = 0.03, .delay = std::chrono::milliseconds(20),
+                 .jitter = std::chrono::milliseconds(40)});
+  ports->facing_victim.store(relay.portFacingB());
+  ports->facing_shooter.store(relay.portFacingA());
+  WaitForStop(stop_fd, kVictimMaxMs + 10000);
+  return 0;
+}
 
 // Victim: the physics loop moves the player, the receive loop applies the knock. The
 // benchmark thread only notes when the velocity jumps, for the breakdown.
@@ -199,7 +218,7 @@ int RunVictim(int stop_fd, uint16_t local_port, uint16_t peer_port, KnockLog* lo
     }
     if (std::hypot(nvx - vx, nvy - vy) > kKnockMinPx) {
       const int hit = log->hit.load();
-      if (hit >= 0 && hit < kHits) log->knocked_us[hit].store(SteadyMicros());
+      if (hit >= 0 && hit < kHits) log->knocked_us[hit].store(SteadyMicros()), log->knocks[hit].fetch_add(1);
     }
     vx = nvx, vy = nvy;
     SleepMicros(100);
@@ -235,25 +254,43 @@ void BM_HitToKnockLatency(benchmark::State& state) {
       state.SkipWithError("no free loopback UDP ports");
       break;
     }
-    void* shared = mmap(nullptr, sizeof(KnockLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void* shared = mmap(nullptr, sizeof(KnockLog) + sizeof(RelayPorts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) {
       state.SkipWithError("mmap failed");
       break;
     }
     KnockLog* log = new (shared) KnockLog;
     for (auto& t : log->knocked_us) t.store(-1);
+    for (auto& n : log->knocks) n.store(0);
     bool open[16][16] = {};
     StoreMaze(open);  // nothing blocks the knocks on either side
 
-    Child victim = ForkSide([&](int fd) { return RunVictim(fd, victim_port, shooter_port, log); });
+    // With a loss given, each side talks to the relay instead of the other.
+    const int loss = static_cast<int>(state.range(0));
+    uint16_t victim_peer = shooter_port, shooter_peer = victim_port;
+    Child relay;
+    auto* ports = new (static_cast<char*>(shared) + sizeof(KnockLog)) RelayPorts;
+    if (loss >= 0) {
+      relay = ForkSide([&](int fd) { return RunRelay(fd, shooter_port, victim_port, loss, ports); });
+      for (int waited = 0; waited < 5000 && ports->facing_shooter.load() == 0; ++waited) SleepMicros(1000);
+      victim_peer = ports->facing_victim.load(), shooter_peer = ports->facing_shooter.load();
+      if (relay.pid <= 0 || shooter_peer == 0) {
+        StopChild(relay);
+        munmap(shared, sizeof(KnockLog) + sizeof(RelayPorts));
+        state.SkipWithError("the relay did not start");
+        break;
+      }
+    }
+    Child victim = ForkSide([&](int fd) { return RunVictim(fd, victim_port, victim_peer, log); });
     if (victim.pid <= 0) {
-      munmap(shared, sizeof(KnockLog));
+      StopChild(relay);
+      munmap(shared, sizeof(KnockLog) + sizeof(RelayPorts));
       state.SkipWithError("fork failed");
       break;
     }
-    SetUpSide(shooter_port, victim_port, false);
+    SetUpSide(shooter_port, shooter_peer, false);
     playerdata.player_x = kShooterX, playerdata.player_y = kShooterY;
-    std::vector<double> total_ms, there_ms, back_ms, knock_px;
+    std::vector<double> total_ms, there_ms, back_ms, knock_px, applied_ms;
     int lost = 0;
     const char* error = nullptr;
     {
@@ -299,11 +336,16 @@ void BM_HitToKnockLatency(benchmark::State& state) {
         const int64_t t0 = SteadyMicros();
         network_transmission.pushOutgoing(BuildAttackNotification());
         if (!follow(t0 + int64_t{kKnockWaitMs} * 1000, true, t0)) ++lost;
+        // When the victim took it, whatever the reports that show it back here went through.
+        if (const int64_t knocked = log->knocked_us[hit].load(); knocked >= t0) applied_ms.push_back((knocked - t0) / 1000.0);
       }
       loops.Stop();
     }
     const int victim_status = StopChild(victim);
-    munmap(shared, sizeof(KnockLog));
+    StopChild(relay);
+    int missed = 0, twice = 0;
+    for (const auto& n : log->knocks) missed += n.load() == 0, twice += n.load() > 1;
+    munmap(shared, sizeof(KnockLog) + sizeof(RelayPorts));
     playerdata.online = false;
     if (error != nullptr) {
       state.SkipWithError(error);
@@ -325,6 +367,11 @@ void BM_HitToKnockLatency(benchmark::State& state) {
     state.counters["back_p50_ms"] = Percentile(back_ms, 0.50);
     state.counters["back_p99_ms"] = Percentile(back_ms, 0.99);
     state.counters["knock_px_p50"] = Percentile(knock_px, 0.50);
+    // Each hit applied exactly once, and how long it took to be applied, however lossy the way.
+    state.counters["hits_missed"] = missed;
+    state.counters["hits_applied_twice"] = twice;
+    state.counters["applied_p50_ms"] = Percentile(applied_ms, 0.50);
+    state.counters["applied_p99_ms"] = Percentile(applied_ms, 0.99);
   }
 }
 
@@ -419,7 +466,8 @@ void BM_MazeSyncTime(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_HitToKnockLatency)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+// The argument: percent of datagrams the relay loses each way, or -1 for no relay at all.
+BENCHMARK(BM_HitToKnockLatency)->Arg(-1)->Arg(0)->Arg(10)->Arg(20)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_MazeSyncTime)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

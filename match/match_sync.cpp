@@ -183,7 +183,7 @@ void SendMazeAndScore() {
 // and once more on each of the next ticks, so that a lost datagram or two loses nothing; the
 // receiver tells the copies apart. Positions need none of it: a new one follows each tick.
 // Send thread only.
-constexpr int kHitRepeats = 3;     // ticks after the first: about 45 ms
+constexpr int kHitRepeats = 8;     // ticks after the first: about 120 ms
 constexpr int kRoundRepeats = 30;  // about half a second for a death and its score
 constexpr int kCellRepeats = 8;
 struct Repeat {

@@ -168,9 +168,9 @@ TEST_F(MatchSyncTest, TicksSendQueuedCommandsRepeatWhatMustNotBeLostAndTheMazeTo
   EXPECT_EQ(seen, (std::vector<std::string>{"C", hit + "{1}", hit + "{1}", "A"}));
   network_transmission.pushOutgoing(hit);
   std::map<std::string, int> copies;
-  for (int tick = 0; tick < 8; ++tick)
+  for (int tick = 0; tick < 9; ++tick)
     for (const std::string& text : TickAndTake()) ++copies[text.substr(0, 10) == "Coordinate" ? "position" : text];
-  EXPECT_EQ(copies, (std::map<std::string, int>{{hit + "{1}", 3}, {hit + "{2}", 5}, {"position", 8}}));
+  EXPECT_EQ(copies, (std::map<std::string, int>{{hit + "{1}", 8}, {hit + "{2}", 10}, {"position", 9}}));
 
   playerdata.is_host = true;
   EXPECT_EQ(TickAndTake().size(), 1u);  // the peer has not been heard yet: the position only
