@@ -6,17 +6,6 @@
 
 GhostBullets ghost_bullets;
 
-namespace {
-
-// A ghost this far outside the arena can come back to nothing that is drawn.
-constexpr float kOutside = kCellSize;
-
-bool FarOutside(const BulletMotion& m) {
-  return m.x < -kOutside || m.y < -kOutside || m.x > kArenaSize + kOutside || m.y > kArenaSize + kOutside;
-}
-
-}  // namespace
-
 void GhostBullets::Launch(float x, float y, float vx, float vy) {
   const int64_t now = frame[0].load();
   std::lock_guard lock(mutex_);
@@ -39,7 +28,7 @@ void GhostBullets::Tick(float time_scale, int box) {
   for (Ghost& ghost : ghosts_) {
     if (!ghost.active) continue;
     if (now > ghost.launched_frame + lifetime || !StepBullet(ghost.motion, time_scale, box, nullptr) ||
-        FarOutside(ghost.motion))
+        !NearTheArena(ghost.motion.x, ghost.motion.y))
       ghost.active = false;
   }
 }

@@ -12,6 +12,13 @@
 
 #include "records/game_records.h"
 
+// Whether (x, y) lies within one cell of the arena: a shot from farther out cannot be real,
+// and a ghost that gets farther out can come back to nothing that is drawn.
+inline bool NearTheArena(float x, float y) {
+  constexpr float kOutside = kCellSize;
+  return x >= -kOutside && y >= -kOutside && x <= kArenaSize + kOutside && y <= kArenaSize + kOutside;
+}
+
 class GhostBullets {
  public:
   // Ghosts in flight at most; a peer that reports more shots replaces the oldest.

@@ -150,8 +150,7 @@ void HitReaction() {
 void ApplyShot(const std::vector<std::string>& values) {
   const float x = FiniteValue(values, 0), y = FiniteValue(values, 1);
   const float vx = FiniteValue(values, 2), vy = FiniteValue(values, 3);
-  constexpr float kOutside = kCellSize;
-  if (x < -kOutside || y < -kOutside || x > kArenaSize + kOutside || y > kArenaSize + kOutside) return;
+  if (!NearTheArena(x, y)) return;
   if (std::hypot(vx, vy) > bullet.speed * 1.01f) return;
   ghost_bullets.Launch(x, y, vx, vy);
 }
