@@ -37,6 +37,7 @@
 #include "services/background_threads.h"
 #include "services/tick_pacing.h"
 #include "tests/support/loopback_socket.h"
+#include "tests/support/lossy_match_run.h"
 #include "tests/support/lossy_udp_relay.h"
 #include "transport/network_manager.h"
 
@@ -466,8 +467,104 @@ void BM_MazeSyncTime(benchmark::State& state) {
   }
 }
 
+// ---- A match under loss ----
+
+// Hits, falls and walls through the relay (20-60 ms of delay, 3 % copies, `loss` percent
+// lost each way, no periodic resend), each traced from the peer's act to its effect here.
+void BM_MatchUnderLoss(benchmark::State& state) {
+  for (auto _ : state) {
+    LossyMatchRun run({.loss = static_cast<double>(state.range(0)) / 100.0, .hits = 500, .falls = 50,
+                       .maze_seeds = {3, 4, 5}, .cell_gap_ms = 10});
+    const LossyMatchFigures f = run.Play();
+    playerdata.online = false;
+    if (!f.error.empty()) {
+      state.SkipWithError(f.error.c_str());
+      break;
+    }
+    state.counters["hits"] = f.hits;
+    state.counters["hits_missed"] = f.hits_missed;
+    state.counters["hits_twice"] = f.hits_applied_twice;
+    state.counters["hit_p50_ms"] = PercentileOf(f.hit_ms, 0.50);
+    state.counters["hit_p99_ms"] = PercentileOf(f.hit_ms, 0.99);
+    state.counters["falls"] = f.falls;
+    state.counters["victory_pct"] = f.falls == 0 ? 0 : 100.0 * f.victories / f.falls;
+    state.counters["victories_extra"] = f.extra_victories;
+    state.counters["score_p99_ms"] = PercentileOf(f.score_ms, 0.99);
+    state.counters["score_max_ms"] = f.score_ms.empty() ? 0 : *std::max_element(f.score_ms.begin(), f.score_ms.end());
+    state.counters["walls"] = f.walls;
+    state.counters["walls_missed"] = f.walls_missed;
+    state.counters["wall_p50_ms"] = PercentileOf(f.wall_ms, 0.50);
+    state.counters["wall_p99_ms"] = PercentileOf(f.wall_ms, 0.99);
+    state.counters["moved_back"] = f.moved_back;
+    state.counters["closed_again"] = f.walls_closed_again;
+  }
+}
+
+// ---- Bytes of a quiet match ----
+
+// The size a datagram had before the numbers that tell copies apart were appended to it: an
+// older peer sends exactly that.
+size_t WithoutNumber(const std::string& text) {
+  const std::pair<const char*, size_t> older[] = {
+      {kCoordinateCommand, 2}, {kAttackCommand, 1}, {kDeathNoticeCommand, 1}, {kShotCommand, 4}};
+  for (const auto& [name, groups] : older) {
+    if (text.compare(0, 20, name) != 0) continue;
+    size_t at = 20;
+    for (size_t g = 0; g < groups; ++g) {
+      at = text.find('}', at);
+      if (at == std::string::npos) return text.size();
+      ++at;
+    }
+    return at;
+  }
+  return text.size();
+}
+
+// What one side sends in 10 s of a match where nobody moves, shoots or falls; the benchmark
+// thread plays the peer, reporting a position every 15 ms. The physics loop runs, as it rings
+// the send loop in a game. Argument: 1 host, 0 guest.
+void BM_QuietMatchBytes(benchmark::State& state) {
+  for (auto _ : state) {
+    LoopbackSocket peer;
+    SetUpSide(FreeLoopbackUdpPort(peer.port), peer.port, state.range(0) == 1);
+    bool maze[16][16];
+    generateMaze(maze, 7);
+    StoreMaze(maze);
+    playerdata.player_x = playerdata.player_y = 385;
+    MatchLoops loops;
+    if (!Initialize_network()) {
+      state.SkipWithError("the transport did not start");
+      break;
+    }
+    loops.Start(true);
+    uint64_t number = 0;
+    double bytes = 0, older_bytes = 0, datagrams = 0;
+    constexpr int64_t kWarmUpUs = 500'000, kMeasureUs = 10'000'000;
+    const int64_t start = SteadyMicros(), from = start + kWarmUpUs, until = from + kMeasureUs;
+    for (int64_t next = start; SteadyMicros() < until;) {
+      if (SteadyMicros() >= next) {
+        peer.Send(BuildCoordinateCommand(200, 200) + "{" + std::to_string(++number) + "}", playerdata.local_port);
+        next += 15'000;
+      }
+      if (const std::optional<std::string> text = peer.Receive(1); text && SteadyMicros() >= from)
+        bytes += static_cast<double>(text->size()), older_bytes += static_cast<double>(WithoutNumber(*text)),
+            ++datagrams;
+    }
+    loops.Stop();
+    playerdata.online = false;
+    const double seconds = kMeasureUs / 1e6;
+    state.counters["payload_B_per_s"] = bytes / seconds;
+    state.counters["older_payload_B_per_s"] = older_bytes / seconds;
+    state.counters["added_B_per_s"] = (bytes - older_bytes) / seconds;
+    state.counters["datagrams_per_s"] = datagrams / seconds;
+    state.counters["with_headers_B_per_s"] = (bytes + 28 * datagrams) / seconds;  // IPv4 and UDP
+  }
+}
+
 // The argument: percent of datagrams the relay loses each way, or -1 for no relay at all.
-BENCHMARK(BM_HitToKnockLatency)->Arg(-1)->Arg(0)->Arg(10)->Arg(20)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_HitToKnockLatency)->Arg(-1)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MatchUnderLoss)->Arg(0)->Arg(10)->Arg(20)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_QuietMatchBytes)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_MazeSyncTime)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

@@ -59,16 +59,28 @@ std::optional<uint64_t> NumberAt(const std::vector<std::string>& values, size_t 
   return number;
 }
 
-// What the peer has already told this side: the hits by their numbers, the newest death
-// and position. Receive thread only; forgotten when the peer comes anew, whose numbers
-// start again.
+// What the peer has already told this side: the hits and shots by their numbers, the
+// newest death and position. Receive thread only; forgotten when the peer comes anew, whose
+// numbers start again.
 struct Heard {
-  static constexpr size_t kHits = 1024;  // far more than the copies of one hit can straddle
-  std::array<uint64_t, kHits> hits{};    // a hit's number, at number % kHits
+  static constexpr size_t kRing = 1024;  // far more than the copies of one hit can straddle
+  std::array<uint64_t, kRing> hits{};    // a hit's number, at number % kRing
+  std::array<uint64_t, kRing> shots{};
   uint64_t death = 0;
   uint64_t position = 0;
 };
 Heard heard;
+
+// A numbered hit or shot counts once, whatever copies of it arrive; an older peer's
+// unnumbered ones count each time.
+bool FirstOf(std::array<uint64_t, Heard::kRing>& ring, const std::vector<std::string>& values, size_t at) {
+  const std::optional<uint64_t> number = NumberAt(values, at);
+  if (!number) return true;
+  uint64_t& slot = ring[*number % Heard::kRing];
+  if (slot == *number) return false;
+  slot = *number;
+  return true;
+}
 
 void ApplyCoordinates(const std::vector<std::string>& values) {
   // Both converted before either is written: a half-applied position is a wrong position.
@@ -92,16 +104,6 @@ void ApplyCoordinates(const std::vector<std::string>& values) {
     opponent_smoothing.Reset();
   }
   opponent_smoothing.Report(x, y, now);
-}
-
-// A numbered hit counts once, whatever copies of it arrive.
-bool FirstOfHit(const std::vector<std::string>& values) {
-  const std::optional<uint64_t> number = NumberAt(values, 1);
-  if (!number) return true;
-  uint64_t& slot = heard.hits[*number % Heard::kHits];
-  if (slot == *number) return false;
-  slot = *number;
-  return true;
 }
 
 // The peer's numbered deaths ask for one victory each, however often their notice comes.
@@ -152,6 +154,7 @@ void ApplyShot(const std::vector<std::string>& values) {
   const float vx = FiniteValue(values, 2), vy = FiniteValue(values, 3);
   if (!NearTheArena(x, y)) return;
   if (std::hypot(vx, vy) > bullet.speed * 1.01f) return;
+  if (!FirstOf(heard.shots, values, 4)) return;  // a copy would fly a second ghost
   ghost_bullets.Launch(x, y, vx, vy);
 }
 
@@ -191,6 +194,16 @@ struct Repeat {
 };
 std::vector<Repeat> repeats;
 
+// What this side numbers, counted from the start of the match. Send thread only.
+struct Numbers {
+  uint64_t hits = 0, deaths = 0, shots = 0, positions = 0;
+};
+Numbers sent;
+
+std::string Numbered(const std::string& command, uint64_t& counter) {
+  return command + "{" + std::to_string(++counter) + "}";
+}
+
 void SendVital(std::string text, int later_ticks) {
   SendToPeer(text);
   SendToPeer(text);
@@ -214,20 +227,20 @@ void SendShots() {
   static thread_local std::vector<GameEvent> fired;
   ShotReports().TakeAll(fired);
   for (const GameEvent& shot : fired)
-    if (shot.kind == GameEventKind::kFired) SendToPeer(BuildShotCommand(shot.x, shot.y, shot.vx, shot.vy));
+    if (shot.kind == GameEventKind::kFired)
+      SendToPeer(Numbered(BuildShotCommand(shot.x, shot.y, shot.vx, shot.vy), sent.shots));
   fired.clear();
 }
 
 // Every queued command, newest first (a death's score before its notice). Hits and deaths
-// get numbers of their own, counted from the start of the match.
+// get numbers of their own.
 void SendQueuedCommands() {
-  static uint64_t hits = 0, deaths = 0;
   while (std::optional<std::string> command = network_transmission.popOutgoingBack()) {
     const auto named = [&command](const char* name) { return command->compare(0, 20, name) == 0; };
     if (named(kAttackCommand))
-      SendVital(*command + "{" + std::to_string(++hits) + "}", kHitRepeats);
+      SendVital(Numbered(*command, sent.hits), kHitRepeats);
     else if (named(kDeathNoticeCommand))
-      SendVital(*command + "{" + std::to_string(++deaths) + "}", kRoundRepeats);
+      SendVital(Numbered(*command, sent.deaths), kRoundRepeats);
     else if (named(kScoreCommand))
       SendVital(*command, kRoundRepeats);
     else
@@ -244,6 +257,10 @@ GameEventQueue& ShotReports() {
 
 bool Initialize_network() {
   if (!playerdata.online) return false;
+  // A new match numbers from 1 again and has heard nothing yet; its loops start after this.
+  sent = Numbers{};
+  heard = Heard{};
+  repeats.clear();
   // Strangers' datagrams go at the door, before they take a place in the queue.
   _network.acceptOnlyFrom(playerdata.peer_ip, playerdata.peer_port);
   return _network.start(0, playerdata.local_port);
@@ -272,8 +289,7 @@ void Send_coordinates() {
     y = playerdata.player_y;
   }
   // Numbered, so that a late copy never moves this side back on the peer's screen.
-  static uint64_t number = 0;
-  SendToPeer(BuildCoordinateCommand(x, y) + "{" + std::to_string(++number) + "}");
+  SendToPeer(Numbered(BuildCoordinateCommand(x, y), sent.positions));
 }
 
 bool Process_command(ParsedCommand command) {
@@ -296,7 +312,7 @@ bool Process_command(ParsedCommand command) {
   } else if (name == kScoreCommand) {
     ApplyScore(values);
   } else if (name == kAttackCommand) {
-    if (FirstOfHit(values)) HitReaction();
+    if (FirstOf(heard.hits, values, 1)) HitReaction();
   }
   return false;
 }

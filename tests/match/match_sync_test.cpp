@@ -189,7 +189,7 @@ TEST_F(MatchSyncTest, TicksSendQueuedCommandsRepeatWhatMustNotBeLostAndTheMazeTo
   EXPECT_EQ(cell_copies, 10);
 }
 
-// A copy of a numbered hit, death or position, or a late one behind a newer, changes nothing;
+// A copy of a numbered hit, death, position or shot, or a late one behind a newer, changes nothing;
 // unnumbered ones, as an older peer sends them, count each time.
 TEST_F(MatchSyncTest, CopiesAndLateNumberedCommandsChangeNothing) {
   for (MapCell& cell : _map.cells) cell.is_wall = false;
@@ -208,6 +208,11 @@ TEST_F(MatchSyncTest, CopiesAndLateNumberedCommandsChangeNothing) {
   EXPECT_EQ(EnemyCorner().x, 100.0f);
   Apply_datagram("Coordinate0000000000{110}{100}{6}");
   EXPECT_EQ(EnemyCorner().x, 110.0f);
+  ghost_bullets.Clear();
+  for (const char* shot : {"{3}", "{3}", "{4}", "{3}", "", ""})
+    Apply_datagram(std::string(kShotCommand) + "{400}{400}{10}{0}" + shot);
+  EXPECT_EQ(ghost_bullets.count(), 4);  // shots 3 and 4, and two unnumbered
+  ghost_bullets.Clear();
 }
 
 // A shot fired here reaches the peer as its launch; one the peer fired lands as a ghost, and a
@@ -220,7 +225,7 @@ TEST_F(MatchSyncTest, ShotsCrossAsGhostsAndImpossibleShotsAreDropped) {
   game_events.Clear();
   const BulletMotion m = bullet.motion[i];
   const std::vector<std::string> seen = TickAndTake();
-  EXPECT_NE(std::find(seen.begin(), seen.end(), BuildShotCommand(m.x, m.y, m.vx, m.vy)), seen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), BuildShotCommand(m.x, m.y, m.vx, m.vy) + "{1}"), seen.end());
 
   ghost_bullets.Clear();
   Apply_datagram("Bullet_fired00000000{-49.5}{400}{20.19}{0}");
