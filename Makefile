@@ -1,8 +1,9 @@
 # The two set-up commands: `make run` builds and starts the game,
 # `make test` builds and runs the whole test suite. Both install what is missing first.
 BUILD ?= build
+PREFIX ?= /usr/local
 
-.PHONY: deps build run test check bench fuzz sanitize tsan
+.PHONY: deps build run test check bench fuzz sanitize tsan install package
 
 deps:
 	@bash scripts/install-deps
@@ -39,3 +40,11 @@ tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DVANTORIX_SANITIZE=thread -DVANTORIX_BENCH=OFF
 	cmake --build build-tsan
 	bash scripts/run-tests build-tsan
+
+# The game as a desktop program: binary, menu entry and icon under PREFIX (DESTDIR is honoured).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package of the same files under /usr, written into $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB

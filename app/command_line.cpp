@@ -23,12 +23,14 @@ LaunchPlan Exit(int status, const std::string& message) {
 LaunchPlan ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      "Vantorix, a two-player duel. Without options: the local game.\n"
-      "A direct match over UDP: both players start the game with each other's address,\n"
+      "Vantorix, a two-player duel. Without options: the title screen, where \"Practice\"\n"
+      "starts a match against the computer and \"Vantorix - Start Game\" finds an opponent\n"
+      "on the LAN. A direct match over UDP: both players start the game with each other's\n"
+      "address,\n"
       "  vantorix --port 47000 --peer 192.168.1.20:47001 --host   (one side, the host)\n"
       "  vantorix --port 47001 --peer 192.168.1.10:47000          (the other side)\n"
-      "or both start 'vantorix --connect' and type in what the other one's screen says,\n"
-      "or, on one LAN, both start 'vantorix --lan' and click \"Vantorix - Start Game\".");
+      "or both start 'vantorix --connect' and type in what the other one's screen says.\n"
+      "Esc in a match goes back to the title screen.");
   // Qt's own help option also offers Qt's options, which the game does not take.
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, "Show this help.");
   parser.addOption(help);
@@ -39,9 +41,13 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption connect(QStringLiteral("connect"),
                                    "Show this side's match port, then ask for the opponent's address and port.");
   const QCommandLineOption lan(QStringLiteral("lan"),
-                               "Start screen: find an opponent on the LAN, or wait for one, with no typing.");
+                               "The title screen (also the default): find an opponent on the LAN, or practise.");
+  const QCommandLineOption local(QStringLiteral("local"), "The arena alone, with an opponent that stands still.");
+  const QCommandLineOption practice(QStringLiteral("practice"), "A match against the computer.");
+  const QCommandLineOption level(QStringLiteral("level"), "The practice opponent's level: 1 easy, 2 (default), 3 hard.",
+                                 "N");
   const QCommandLineOption mute(QStringLiteral("mute"), "Start without sound (M turns it on and off in play).");
-  parser.addOptions({port, peer, host, connect, lan, mute});
+  parser.addOptions({port, peer, host, connect, lan, local, practice, level, mute});
 
   // The parser names the program after argv[0], or not at all before the application object
   // exists; the usage line always says what players type.
@@ -66,10 +72,29 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
     if (!number) return bad("--port takes a number from 1 to 65535, not '" + text + "'");
     plan.local_port = *number;
   }
+  if (parser.isSet(level) && !parser.isSet(practice)) return bad("--level goes with --practice");
+  if (parser.isSet(practice)) {
+    if (parser.isSet(peer) || parser.isSet(connect) || parser.isSet(lan) || parser.isSet(local) ||
+        parser.isSet(host) || parser.isSet(port))
+      return bad("--practice plays against the computer; leave out --peer, --connect, --lan, --local, --host and --port");
+    if (parser.isSet(level)) {
+      const QString text = parser.value(level);
+      if (text != "1" && text != "2" && text != "3")
+        return bad("--level takes 1, 2 or 3, not '" + text.toStdString() + "'");
+      plan.level = text.toInt();
+    }
+    plan.mode = LaunchPlan::Mode::Practice;
+    return plan;
+  }
+  if (parser.isSet(local)) {
+    if (parser.isSet(peer) || parser.isSet(connect) || parser.isSet(lan) || parser.isSet(host) || parser.isSet(port))
+      return bad("--local is the arena alone; leave out --peer, --connect, --lan, --host and --port");
+    plan.mode = LaunchPlan::Mode::Local;
+    return plan;
+  }
   if (parser.isSet(lan)) {
     if (parser.isSet(peer) || parser.isSet(host) || parser.isSet(connect))
       return bad("--lan finds the opponent by itself; leave out --peer, --host and --connect");
-    plan.mode = LaunchPlan::Mode::Lan;
     return plan;
   }
   if (parser.isSet(connect)) {
@@ -90,6 +115,5 @@ LaunchPlan ParseCommandLine(const QStringList& arguments) {
     return plan;
   }
   if (parser.isSet(host)) return bad("--host goes with --peer");
-  if (parser.isSet(port)) return bad("--port goes with --peer, --connect or --lan");
-  return plan;
+  return plan;  // the title screen; a --port given is the LAN match's
 }

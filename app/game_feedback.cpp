@@ -81,6 +81,8 @@ GameFeedback::~GameFeedback() {
   game_events.Clear();
 }
 
+bool GameFeedback::muted() const { return speaker_->muted(); }
+
 bool GameFeedback::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);

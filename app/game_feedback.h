@@ -21,6 +21,8 @@ class GameFeedback : public QObject {
   GameFeedback(bool online, bool muted);
   // Call once the game threads have ended: nothing may raise an event after it.
   ~GameFeedback() override;
+  // Whether the player has the sound off now (M toggles it), for the next match to keep.
+  bool muted() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

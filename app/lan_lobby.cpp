@@ -1,4 +1,4 @@
-// The lobby loop on the main thread; the pairing itself runs on its own background thread.
+// The title screen and the LAN lobby loop on the main thread; the pairing itself runs on its own background thread.
 #include "app/lan_lobby.h"
 
 #include "match/lan_pairing.h"
@@ -10,7 +10,13 @@ std::optional<LaunchPlan> RunLanLobby(uint16_t match_port) {
   LanPairing pairing(UdpRoomManager::GetInstance(), match_port);
   const std::string lan_address = LanAddresses();
   for (;;) {
-    if (_start(lan_address).empty()) return std::nullopt;
+    const std::string chosen = _start(lan_address);
+    if (chosen.empty()) return std::nullopt;
+    if (chosen == kPracticeButtonText) {
+      LaunchPlan plan;
+      plan.mode = LaunchPlan::Mode::Practice;
+      return plan;
+    }
     pairing.Start();
     for (;;) {
       if (const std::optional<LanPairing::Result> paired = pairing.result()) {

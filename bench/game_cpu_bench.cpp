@@ -1,5 +1,5 @@
-// Processor use of the whole game standing idle, alone, on the LAN start screen and as both sides of a match on
-// loopback: the real binary runs for ten seconds on the X display given in DISPLAY
+// Processor use of the whole game standing idle: alone, on the title screen, in a practice
+// match against the computer, and as both sides of a match on loopback: the real binary runs for ten seconds on the X display given in DISPLAY
 // (scripts/run-bench provides one with Xvfb; both match windows share it), then is stopped
 // with SIGTERM; its user + system time comes from wait4's resource usage. The benchmark
 // thread forks and waits for the game processes; the match talks only to 127.0.0.1.
@@ -72,12 +72,16 @@ void IdleCpu(benchmark::State& state, std::vector<std::string> arguments) {
   }
 }
 
-void BM_GameIdleCpu(benchmark::State& state) { IdleCpu(state, {}); }
+void BM_GameIdleCpu(benchmark::State& state) { IdleCpu(state, {"--local"}); }
 BENCHMARK(BM_GameIdleCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-// The LAN start screen on its title page: it draws and serves events but sends nothing.
-void BM_StartScreenCpu(benchmark::State& state) { IdleCpu(state, {"--lan"}); }
+// The title screen: it draws and serves events but sends nothing.
+void BM_StartScreenCpu(benchmark::State& state) { IdleCpu(state, {}); }
 BENCHMARK(BM_StartScreenCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// An idle player against the computer at the middle level, which moves, fires and knocks.
+void BM_PracticeCpu(benchmark::State& state) { IdleCpu(state, {"--practice"}); }
+BENCHMARK(BM_PracticeCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_MatchCpu(benchmark::State& state) {
   const double run_seconds = 10.0;

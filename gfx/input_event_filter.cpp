@@ -30,6 +30,8 @@ void recordKey(QEvent* event, bool down) {
   ekr[k].store(down);
   // A tap of Esc shorter than a frame is still seen once by the screen that samples it.
   if (down || k != kEscapeSlot) eks[k].store(down);
+  // In a match Esc leaves it; on a countdown too, which serves events but reads no keys.
+  if (down && k == kEscapeSlot && escape_leaves.load()) ecl.store(true);
 }
 
 void recordButton(QEvent* event, bool down) {
@@ -55,6 +57,7 @@ bool InputEventFilter::eventFilter(QObject* watched, QEvent* event) {
   if (!event) return false;
   switch (event->type()) {
     case QEvent::Close:
+      window_closing.store(true);
       ecl.store(true);
       break;
     case QEvent::MouseButtonPress:

@@ -29,8 +29,14 @@ std::atomic<int32_t> receive_rate{250};
 
 namespace {
 
+// Set by the main thread before the loops start and cleared after they end; null for UDP.
+std::atomic<MatchLink*> match_link{nullptr};
+
 void SendToPeer(const std::string& text) {
-  _network.sendUDP(playerdata.peer_ip, playerdata.peer_port, text);
+  if (MatchLink* link = match_link.load())
+    link->Send(text);
+  else
+    _network.sendUDP(playerdata.peer_ip, playerdata.peer_port, text);
 }
 
 // A value from the wire that must be a finite float.
@@ -261,6 +267,7 @@ bool Initialize_network() {
   sent = Numbers{};
   heard = Heard{};
   repeats.clear();
+  if (match_link.load() != nullptr) return true;
   // Strangers' datagrams go at the door, before they take a place in the queue.
   _network.acceptOnlyFrom(playerdata.peer_ip, playerdata.peer_port);
   return _network.start(0, playerdata.local_port);
@@ -338,7 +345,17 @@ void Apply_datagram(const std::string& data) {
   }
 }
 
+void UseMatchLink(MatchLink* link) { match_link.store(link); }
+
 void Receive_tick() {
+  if (MatchLink* link = match_link.load()) {
+    static thread_local std::vector<std::string> texts;
+    link->Take(texts);
+    for (const std::string& text : texts)
+      if (!text.empty()) Apply_datagram(text);
+    texts.clear();
+    return;
+  }
   static thread_local std::deque<NetworkMessage> arrived;
   _network.takeMessages(arrived);
   // Positions too are applied in the order they came: the last one stays, as before, and the

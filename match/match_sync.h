@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/game_events.h"
+#include "match/match_link.h"
 #include "core/rules_tuning.h"
 #include "records/command_string.h"
 #include "transport/network_manager.h"
@@ -23,8 +24,12 @@ inline constexpr char kMapSyncTimer[] = "map synchronize";
 extern std::atomic<int32_t> send_rate;
 extern std::atomic<int32_t> receive_rate;
 
-// Starts the transport on this side's match port when online; true when it runs.
+// Starts the transport on this side's match port when online; true when it runs. With a
+// link in use the match goes over it instead and nothing is opened.
 bool Initialize_network();
+// The link the match uses from now on instead of UDP, or null for UDP again; set only while
+// the match's loops are not running.
+void UseMatchLink(MatchLink* link);
 // Loop bodies of the send and receive threads; both return at once when not online.
 void Send_thread();
 void Receiving_thread();

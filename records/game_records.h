@@ -33,6 +33,7 @@ struct PlayerData {
   uint16_t local_port = 0;
   bool online = false;
   bool is_host = false;
+  int practice_level = 0;  // the computer opponent's level in a practice match; 0 otherwise
   float player_x = 25, player_y = 25;
   float enemy_x = 700, enemy_y = 700;
   float velocity_x = 0, velocity_y = 0;

@@ -1,4 +1,6 @@
-// Definition of the close request; written and read by any thread.
+// Definition of the close requests; written and read by any thread.
 #include "services/close_request.h"
 
 std::atomic<bool> ecl{false};
+std::atomic<bool> window_closing{false};
+std::atomic<bool> escape_leaves{false};

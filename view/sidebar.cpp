@@ -70,6 +70,8 @@ std::string EnergyText(float energy, float max_energy) {
 
 std::string OpponentText(bool connected) { return connected ? "Opponent: connected" : "Opponent: waiting"; }
 
+std::string PracticeOpponentText(int level) { return "Opponent: computer, level " + std::to_string(level); }
+
 std::string RoleText(bool is_host) { return "identity:" + std::to_string(is_host ? 1 : 0); }
 
 void Render_sidebar() {
@@ -98,7 +100,10 @@ void Render_sidebar() {
   const float maxEnergy = playerdata.max_energy;
   DrawTextsFitted(kTextLeft, kEnergyTop + kTextInset, EnergyText(energy, maxEnergy), kTextWidth);
   Progress_drawing(kLeft, kBarTop, kWidth, kStripHeight, maxEnergy, energy, palette::kRed, palette::kGreen);
-  if (playerdata.online) DrawTextsFitted(kTextLeft, kOpponentTop, OpponentText(PeerConnected()), kTextWidth);
+  if (playerdata.practice_level > 0)
+    DrawTextsFitted(kTextLeft, kOpponentTop, PracticeOpponentText(playerdata.practice_level), kTextWidth);
+  else if (playerdata.online)
+    DrawTextsFitted(kTextLeft, kOpponentTop, OpponentText(PeerConnected()), kTextWidth);
 
   DrawTexts(kTextLeft, kRoleTop, RoleText(playerdata.is_host));
 }

@@ -17,3 +17,4 @@ std::string EnergyText(float energy, float max_energy);
 std::string RoleText(bool is_host);
 // The networked match's line about the peer: whether its positions are coming in.
 std::string OpponentText(bool connected);
+std::string PracticeOpponentText(int level);

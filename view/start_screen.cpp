@@ -4,6 +4,7 @@
 #include "view/start_screen.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 
 #include <vector>
 
@@ -76,6 +77,12 @@ void DrawButton(int y, const char* text, int text_x, bool hovered) {
   DrawTexts(text_x, y + 35, text);
 }
 
+// The left edge that centres `text` in a button, in the page's font.
+int CentredTextX(const char* text) {
+  const int width = eft ? QFontMetrics(*eft).horizontalAdvance(QString::fromUtf8(text)) : 0;
+  return 200 + (400 - width) / 2;
+}
+
 // Lines of text from y down, each fitted to the page.
 void DrawLines(int y, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
@@ -117,6 +124,7 @@ bool ShowSettings(const std::string& lan_address) {
       "Fall off the open edge and you lose the round.",
       "",
       "LAN: both players choose \"" + std::string(kStartButtonText) + "\".",
+      "Alone: \"" + std::string(kPracticeButtonText) + "\" plays the computer. Esc leaves a match.",
       "Direct match, one side hosts:",
       "  vantorix --port 47000 --peer THEIR_ADDRESS:47001 --host",
       "  vantorix --port 47001 --peer YOUR_ADDRESS:47000",
@@ -139,6 +147,8 @@ bool InStartButton(int x, int y) { return x >= 200 && x <= 600 && y >= 250 && y 
 
 bool InSettingsButton(int x, int y) { return x >= 200 && x <= 600 && y >= 450 && y <= 550; }
 
+bool InPracticeButton(int x, int y) { return x >= 200 && x <= 600 && y >= 650 && y <= 750; }
+
 void DrawRoundRectGray(int x, int y, int w, int h, int radius, unsigned long fill, unsigned long line, bool hovered) {
   setfillcolor(fill);
   setlinecolor(hovered ? palette::kDarkGrey : line);
@@ -153,15 +163,18 @@ std::string _start(const std::string& lan_address) {
     const QPoint pointer = PointerInWindow();
     const bool on_start = InStartButton(pointer.x(), pointer.y());
     const bool on_settings = InSettingsButton(pointer.x(), pointer.y());
+    const bool on_practice = InPracticeButton(pointer.x(), pointer.y());
     if (!Frame([&] {
           DrawButton(250, kStartButtonText, 280, on_start);
           DrawButton(450, kSettingsButtonText, 320, on_settings);
+          DrawButton(650, kPracticeButtonText, CentredTextX(kPracticeButtonText), on_practice);
         }))
       return "";
     if (!TakeClick()) continue;
     // The press is judged where the pointer is now, after this frame's events.
     const QPoint at = PointerInWindow();
     if (InStartButton(at.x(), at.y())) return kStartButtonText;
+    if (InPracticeButton(at.x(), at.y())) return kPracticeButtonText;
     if (InSettingsButton(at.x(), at.y()) && !ShowSettings(lan_address)) return "";
     TakeClick();
   }

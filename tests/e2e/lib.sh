@@ -54,9 +54,9 @@ start_xvfb() {
   start_xvfb_as main
   export DISPLAY=${DISPLAY_OF[main]}
 }
-# Starts the game as "main" and waits for its window; sets WID.
+# Starts the local game as "main" and waits for its window; sets WID.
 start_game() {
-  start_game_as main "$@"
+  start_game_as main --local "$@"
   wait_window_as main 15 || fail "the game exited with status ${STATUS_OF[main]} before its window appeared"
   WID=${WID_OF[main]}
 }

@@ -73,6 +73,12 @@ TEST_F(StartScreenTest, OnlyAClickInsideStartChoosesItAndTheButtonLightsUpUnderT
   EXPECT_EQ(beside, kRest);
 }
 
+TEST_F(StartScreenTest, PracticeIsChosenByAClickOnItsButtonsCornerButNotJustBelowIt) {
+  Script({{Now, [] { Click(200, 751); }}, {ClickTakenAt(200, 751), [] { Click(200, 750); }}});
+  EXPECT_EQ(_start(), kPracticeButtonText);
+  EXPECT_EQ(done, 2u);
+}
+
 TEST_F(StartScreenTest, SettingsShowsItsPageUntilAClickThenClosingTheWindowEndsTheScreen) {
   // Held over several frames, as people click: the press that opens the page must not also close it.
   bool opened = false, bounced_back = false;
