@@ -1,6 +1,6 @@
 // Cost of one whole game-view frame (batch open, draw, flush) with a full maze, every bullet
-// slot in flight and a 2,000-drop blood splash, with and without the opponent's ghosts, on the
-// offscreen platform. Single-threaded:
+// slot in flight and a 2,000-drop blood splash, with and without the opponent's ghosts, and
+// of an idle frame, on the offscreen platform. Single-threaded:
 // the benchmark thread draws and also runs the queued present tasks between iterations.
 #include "bench/windowed_bench.h"
 #include "core/ghost_bullets.h"
@@ -53,6 +53,31 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RenderFrame)->Arg(0)->Arg(GhostBullets::kCapacity)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(true);
+
+// The frame of a game that only waits for its player: the maze, the two discs, nothing in
+// flight. The argument: 1 with the frame's shortcuts (the fog's part left out, the sidebar
+// reused), 0 drawing everything as a reference.
+void BM_RenderIdleFrame(benchmark::State& state) {
+  {
+    std::lock_guard lock(bullet_mutex);
+    for (BulletSlot& slot : bullet.slots) slot.active = false;
+  }
+  ParticleManager::GetInstance().RemoveAllParticles(false);
+  ghost_bullets.Clear();
+  playerdata.player_x = playerdata.player_y = 25;
+  playerdata.vision_x = playerdata.vision_y = 40;
+  SetFrameShortcuts(state.range(0) == 1);
+  for (auto _ : state) {
+    BeginBatchDraw();
+    Render_frame();
+    state.PauseTiming();
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+  }
+  SetFrameShortcuts(true);
+}
+
+BENCHMARK(BM_RenderIdleFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -5,7 +5,6 @@
 #include "view/game_view.h"
 
 #include "core/ghost_bullets.h"
-#include "effects/motion_blur.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
 #include "records/game_records.h"
@@ -17,7 +16,9 @@
 
 #include <QPainterPath>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -26,7 +27,20 @@ namespace {
 
 using namespace arena_look;
 
+std::atomic<bool> g_shortcuts{true};
+
+// The part of the window the fog leaves open: the sight's bounding box, with a pixel to
+// spare, inside the window. Everything drawn outside it is painted over by the fog.
+QRect SightBox(int x, int y, int radius) {
+  const int r = std::max(radius, 0) + 2;
+  return QRect(QPoint(x - r, y - r), QPoint(x + r, y + r)).intersected(QRect(0, 0, esw, esh));
+}
+
 void DrawFrame() {
+  const int sight_x = TruncatePixel(Shared(playerdata.vision_x)), sight_y = TruncatePixel(Shared(playerdata.vision_y));
+  const int sight_r = TruncatePixel(Shared(playerdata.vision_radius));
+  const bool cull = g_shortcuts.load() && epn;
+  if (cull) epn->setClipRect(SightBox(sight_x, sight_y, sight_r));
   setbkmode(1);
   setbkcolor(palette::kWhite);
   cleardevice();
@@ -37,8 +51,8 @@ void DrawFrame() {
   const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
   Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, palette::kGreen);
   Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, palette::kRed);
-  Render_Vision(TruncatePixel(Shared(playerdata.vision_x)), TruncatePixel(Shared(playerdata.vision_y)),
-                TruncatePixel(Shared(playerdata.vision_radius)));
+  if (cull) epn->setClipping(false);
+  Render_Vision(sight_x, sight_y, sight_r);
   Render_line();
   Render_sidebar();
   FlushBatchDraw();
@@ -46,24 +60,25 @@ void DrawFrame() {
 
 }  // namespace
 
+void SetFrameShortcuts(bool on) {
+  g_shortcuts.store(on);
+  SetSidebarCache(on);
+}
+
 void RenderWhile() {
   cleardevice();
-  MotionBlur blur(20, 255, 1.0f, 3);
-  RunFixedRateLoop(refresh_rate[2], &frame[1], [&blur] {
-    if (!Shared(playerdata.round_over)) {
-      BeginBatchDraw();
-      // Asked again inside the batch: a countdown that began while this thread waited for the
-      // frame buffer has drawn its screen there, and a game frame now would cover it. The
-      // batch is closed either way, showing the countdown's own frame.
-      if (Shared(playerdata.round_over))
-        FlushBatchDraw();
-      else
-        DrawFrame();
-    }
-    // After the flush no batch is open, so apply paints nothing: the blended history would
-    // bury the current frame at these opacities, and the scene is shown as drawn.
-    blur.capture();
-    blur.apply();
+  // No motion trail: at any opacity that keeps the frame readable it is not worth a blurred
+  // copy of every frame.
+  RunFixedRateLoop(refresh_rate[2], &frame[1], [] {
+    if (Shared(playerdata.round_over)) return;
+    BeginBatchDraw();
+    // Asked again inside the batch: a countdown that began while this thread waited for the
+    // frame buffer has drawn its screen there, and a game frame now would cover it. The
+    // batch is closed either way, showing the countdown's own frame.
+    if (Shared(playerdata.round_over))
+      FlushBatchDraw();
+    else
+      DrawFrame();
   });
 }
 
@@ -143,13 +158,25 @@ void Render_Vision(int x, int y, int radius) {
   // A negative radius would reveal a circle all the same; no sight at all is the sane reading.
   const double r = radius < 0 ? 0.0 : radius;
   epn->save();
-  QPainterPath area;
-  area.addRect(0, 0, esw, esh);
-  QPainterPath sight;
-  sight.addEllipse(QRectF(x - r, y - r, 2.0 * r, 2.0 * r));
+  // The fog's outline is worked out again only when the sight moved or changed size: clipping
+  // paths is most of what drawing it costs. Kept per thread, for the thread that draws.
+  struct FogShape {
+    int x = 0, y = 0, width = 0, height = 0;
+    double r = -1;
+    QPainterPath path;
+  };
+  static thread_local FogShape shape;
+  if (!g_shortcuts.load() || shape.r != r || shape.x != x || shape.y != y || shape.width != esw || shape.height != esh) {
+    QPainterPath area;
+    area.addRect(0, 0, esw, esh);
+    QPainterPath sight;
+    sight.addEllipse(QRectF(x - r, y - r, 2.0 * r, 2.0 * r));
+    shape = FogShape{x, y, esw, esh, r, area.subtracted(sight)};
+  }
+  const QPainterPath& fog = shape.path;
   epn->setPen(Qt::NoPen);
   epn->setBrush(QBrush(Qt::black, Qt::SolidPattern));
-  epn->drawPath(area.subtracted(sight));
+  epn->drawPath(fog);
   epn->restore();
   _as(epn);
 }

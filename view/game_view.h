@@ -5,6 +5,10 @@
 
 // Render-thread body: one frame per tick at refresh_rate[2] until the close request.
 void RenderWhile();
+// On (the default), a frame draws the arena only where the fog leaves it seen and reuses the
+// sidebar while nothing on it changed; off, it draws everything, as a reference. Set while
+// no frame is being drawn.
+void SetFrameShortcuts(bool on);
 // Draws and flushes a whole frame into the batch the caller opened; draws nothing (and
 // leaves the batch open) while the round is over.
 void Render_frame();

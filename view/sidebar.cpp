@@ -1,6 +1,6 @@
 // Sidebar drawing. Render_sidebar runs on the render thread inside its batch and reads
 // versus, playerdata and the tick counters without locks; the timer reads lock the timer
-// registry each.
+// registry each. Its cache of the drawn sidebar belongs to the render thread.
 #include "view/sidebar.h"
 
 #include "gfx/graphics.h"
@@ -10,14 +10,20 @@
 #include "view/view_drawing.h"
 #include "view/view_style.h"
 
+#include <QBitmap>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QImage>
+#include <QPixmap>
+#include <QRegion>
 #include <QString>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 int64_t _frame = 0;
 
@@ -74,7 +80,11 @@ std::string PracticeOpponentText(int level) { return "Opponent: computer, level 
 
 std::string RoleText(bool is_host) { return "identity:" + std::to_string(is_host ? 1 : 0); }
 
-void Render_sidebar() {
+namespace {
+
+std::atomic<bool> g_cache_on{true};
+
+void DrawSidebar() {
   using namespace sidebar_layout;
   settextstyle(kFontPixels, 0, kUiFontFace);
   settextcolor(palette::kRed);
@@ -86,9 +96,8 @@ void Render_sidebar() {
   Roundrectangle(kLeft, kMinimapTop, kWidth, kWidth, kCorner, palette::kLightGrey);
   Render_minimap(kLeft, kMinimapTop, kMinimapScale);
 
-  // Shows the figure of an earlier frame: the update comes after the text.
+  // Shows the figure of an earlier frame: the update comes after the drawing.
   DrawTexts(kFrameRateLeft, kFrameRateTop, FrameText(_frame));
-  UpdateFrameRate();
 
   Roundrectangle(kLeft, kScoreTop, kWidth, kStripHeight, kCorner, palette::kLightGrey);
   DrawTextsFitted(kTextLeft, kScoreTop + kTextInset, ScoreText(Shared(versus.kills), Shared(versus.deaths)),
@@ -106,4 +115,103 @@ void Render_sidebar() {
     DrawTextsFitted(kTextLeft, kOpponentTop, OpponentText(PeerConnected()), kTextWidth);
 
   DrawTexts(kTextLeft, kRoleTop, RoleText(playerdata.is_host));
+}
+
+// Everything the sidebar shows, read once: equal inputs draw equal pixels.
+struct SidebarInputs {
+  int64_t rate = 0;
+  int32_t kills = 0, deaths = 0;
+  float energy = 0, max_energy = 0;
+  int practice_level = 0;
+  bool online = false, connected = false, host = false;
+  float player_x = 0, player_y = 0, enemy_x = 0, enemy_y = 0;
+  MapLooks looks{};
+  bool operator==(const SidebarInputs&) const = default;
+};
+
+SidebarInputs ReadInputs() {
+  SidebarInputs in;
+  in.rate = _frame;
+  in.kills = Shared(versus.kills), in.deaths = Shared(versus.deaths);
+  in.energy = Shared(playerdata.energy), in.max_energy = playerdata.max_energy;
+  in.practice_level = playerdata.practice_level, in.online = playerdata.online, in.host = playerdata.is_host;
+  in.connected = in.online && PeerConnected();
+  const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
+  in.player_x = player.x, in.player_y = player.y, in.enemy_x = enemy.x, in.enemy_y = enemy.y;
+  in.looks = View_SnapshotMap();
+  return in;
+}
+
+// The drawing state that the sidebar leaves behind, so a frame that reuses the picture leaves
+// the same.
+struct DrawState {
+  unsigned long fill, line, background, text;
+  int style, thickness, mode;
+  QFont font;
+  static DrawState Now() { return {ef, elc, ebk, etx, els, elt, ebm, eft ? *eft : QFont()}; }
+  void Restore() const {
+    ef = fill, elc = line, ebk = background, etx = text, els = style, elt = thickness, ebm = mode;
+    if (eft) *eft = font;
+  }
+};
+
+// The sidebar as last drawn, from its left edge to the window's; only the pixels its white
+// panel covers are taken from it, the rest of the strip (the panel's rounded corners) shows
+// whatever the frame has there.
+struct SidebarPicture {
+  std::optional<SidebarInputs> inputs;
+  QPixmap pixels;
+  QRegion panel;  // in window coordinates
+  std::optional<DrawState> left_behind;
+
+  void Redraw(const SidebarInputs& now) {
+    using namespace sidebar_layout;
+    if (pixels.isNull()) {
+      pixels = QPixmap(esw - kLeft, esh);
+      QImage mask(pixels.size(), QImage::Format_RGB32);
+      mask.fill(Qt::black);
+      QPainter painter(&mask);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(Qt::white);
+      painter.drawRoundedRect(QRect(0, 0, kWidth, kHeight), kCorner, kCorner, Qt::AbsoluteSize);
+      painter.end();
+      panel = QRegion(QBitmap::fromImage(mask.createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor)))
+                  .translated(kLeft, 0);
+    }
+    pixels.fill(Qt::black);
+    QPainter painter(&pixels);
+    painter.translate(-kLeft, 0);
+    QPainter* const frame_painter = epn;
+    epn = &painter;
+    _as(epn);
+    DrawSidebar();
+    epn = frame_painter;
+    painter.end();
+    left_behind = DrawState::Now();
+    inputs = now;
+  }
+};
+
+}  // namespace
+
+void SetSidebarCache(bool on) { g_cache_on.store(on); }
+
+void Render_sidebar() {
+  using namespace sidebar_layout;
+  if (!g_cache_on.load() || epn == nullptr) {
+    DrawSidebar();
+    UpdateFrameRate();
+    return;
+  }
+  static thread_local SidebarPicture picture;
+  const SidebarInputs now = ReadInputs();
+  if (picture.inputs != now)
+    picture.Redraw(now);
+  else
+    picture.left_behind->Restore();
+  epn->save();
+  epn->setClipRegion(picture.panel);
+  epn->drawPixmap(kLeft, 0, picture.pixels);
+  epn->restore();
+  UpdateFrameRate();
 }

@@ -9,6 +9,9 @@
 extern int64_t _frame;
 
 void Render_sidebar();
+// On (the default), the sidebar is drawn again only when something on it changed, and
+// reused otherwise; off, it is drawn every frame. Render thread, between frames.
+void SetSidebarCache(bool on);
 
 // The sidebar's text lines.
 std::string FrameText(int64_t rate);

@@ -1,12 +1,21 @@
 // Game view routines, checked on the offscreen frame buffer's pixels over a white frame.
+#include "core/maze_generator.h"
+#include "effects/particle_manager.h"
 #include "gfx/graphics.h"
+#include "gfx/input_event_filter.h"
 #include "records/game_records.h"
 #include "records/pixel_math.h"
 #include "view/game_view.h"
 #include "view/view_drawing.h"
 #include <gtest/gtest.h>
 #include <cmath>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <string>
+#include <thread>
+#include <tuple>
 
 namespace {
 constexpr unsigned long kWhite = 0xFFFFFF, kBlack = 0, kRed = 0x0000FF, kGreen = 0x00FF00, kGrey = 0xC8C8C8;
@@ -58,6 +67,74 @@ TEST_F(GameViewTest, FrameFogsArenaButNotSidebarAndDrawsNothingWhileTheRoundIsOv
   ExpectPixels(Render_frame, {{600, 600, kBlack}, {990, 700, kWhite}, {990, 150, kGrey}, {900, 330, kGreen}});
   playerdata.round_over = true;
   ExpectPixels(Render_frame, {{600, 600, kWhite}, {990, 150, kWhite}});
+}
+
+// A frame that leaves out what the fog hides and reuses an unchanged sidebar shows the very
+// pixels of one drawn in full: with the sight in the open, and with the sight reaching under
+// the sidebar while the aim ring lies beneath its rounded corner.
+TEST_F(GameViewTest, ShortcutsLeaveEveryPixelOfTheFrameAsDrawnInFull) {
+  initgraph(1000, 800);
+  bool grid[16][16];
+  generateMaze(grid, 9);
+  StoreMaze(grid);
+  _map.ClearForGood(17, false), _map.cells[18].is_wall = true, _map.cells[18].type = "NULL";  // an outlined cell
+  for (int i = 0; i < 6; ++i) {
+    bullet.slots[i].active = true;
+    bullet.motion[i].x = 100.0f + 130.0f * static_cast<float>(i), bullet.motion[i].y = 60.0f + 70.0f * static_cast<float>(i);
+  }
+  for (int i = 0; i < 40; ++i)
+    ParticleManager::GetInstance().AddParticle(
+        Particle{.x = 20.0f * static_cast<float>(i), .y = 400.0f + static_cast<float>(i % 7) * 9.0f, .color = 0x0000C0});
+  const auto frame = [](bool shortcuts) {
+    SetFrameShortcuts(shortcuts);
+    BeginBatchDraw();
+    Render_frame();
+    return ebf->toImage();
+  };
+  for (const auto& [x, y, r] : {std::tuple{385.0f, 385.0f, 150.0f}, std::tuple{770.0f, 25.0f, 100.0f}}) {
+    playerdata.player_x = x, playerdata.player_y = y, playerdata.vision_x = x + 15, playerdata.vision_y = y + 15;
+    playerdata.vision_radius = r, playerdata.enemy_x = x - 60, playerdata.enemy_y = y + 40;
+    emp[0] = 998, emp[1] = 2;  // the aim ring under the sidebar's top-right corner
+    const QImage full = frame(false);
+    frame(true);  // draws the sidebar's picture
+    const QImage reused = frame(true);
+    int differ = 0;
+    for (int py = 0; py < full.height(); ++py)
+      for (int px = 0; px < full.width(); ++px) differ += full.pixel(px, py) != reused.pixel(px, py);
+    EXPECT_EQ(differ, 0) << "sight at " << x << "," << y;
+  }
+  SetFrameShortcuts(true);
+  ParticleManager::GetInstance().RemoveAllParticles(false);
+}
+
+// Threads of this process but Qt's pooled painters, which come and go by themselves.
+int OwnThreads() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    count += name != "Thread (pooled)";
+  }
+  return count;
+}
+
+// No trail is drawn, so the render loop keeps no blur worker or any other helper thread.
+TEST_F(GameViewTest, TheRenderLoopRunsOnItsOwnThreadAlone) {
+  initgraph(1000, 800);
+  const int before = OwnThreads();
+  const int64_t start = frame[1].load();
+  ecl = false;
+  std::thread render(RenderWhile);
+  for (int waited = 0; waited < 10000 && frame[1].load() < start + 5; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const int during = OwnThreads();
+  const int64_t drawn = frame[1].load() - start;
+  ecl = true;
+  render.join();
+  ecl = false;
+  EXPECT_GE(drawn, 5);
+  EXPECT_EQ(during, before + 1);
 }
 
 TEST(TruncatePixelTest, TruncatesAndPinsHugeAndNaNValuesOffScreen) {
