@@ -242,7 +242,7 @@ MatchEnd PlayMatch(bool& muted, PracticeMatch* practice) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (ecl.load()) break;
     MainTick(coordination);
-    tick.Pace();
+    PaceServingEvents(tick);
   }
 
   escape_leaves.store(false);

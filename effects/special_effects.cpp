@@ -97,6 +97,7 @@ void SpecialEffects::windowFlash(int intensity, unsigned long colour, double hol
       QPainter painter(ebf);
       painter.fillRect(QRect(0, 0, esw, esh), tint);
     }
+    PresentWholeFrame();  // the tint lies over the whole frame, not only over what changed
     SleepMicros(kFlashStepMicros);
   }
 }

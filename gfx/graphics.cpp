@@ -37,6 +37,14 @@ namespace {
 thread_local bool t_ownsBatch = false;
 std::atomic<bool> g_batchOpen{false};
 
+// What the next present must copy to the window: the changes flushed since the last one
+// (guarded by em), and a count of the requests for the whole frame, which the present and
+// each partial drawer compare with the count they last saw.
+QRegion g_pending;
+std::atomic<uint64_t> g_whole_frame_requests{1};
+std::atomic<uint64_t> g_frames_flushed{0};
+std::function<void()> g_presented;  // GUI thread only
+
 QFont makeFont(const QString& face, int pixelSize) {
   QFont font(face.isEmpty() ? QStringLiteral("sans-serif") : face);
   font.setPixelSize(pixelSize);
@@ -52,23 +60,56 @@ Qt::PenStyle penStyle(int style) {
   }
 }
 
-// Copies the frame buffer into the window; runs on the GUI thread from its event loop.
+// Copies what changed in the frame buffer into the window; runs on the GUI thread from its
+// event loop. Nothing changed, nothing is copied: the window still shows the frame.
 void presentFrame() {
   if (!ew || !eb || !ebf || !em) return;
   // A closed window has lost its platform surface; painting or flushing it would only
   // recreate trouble, so the frame is dropped.
   if (!ew->handle() || !ew->isExposed()) return;
+  static uint64_t whole_seen = 0;  // GUI thread only
   QMutexLocker lock(em);
-  const QRegion region(0, 0, esw, esh);
+  QRegion region;
+  region.swap(g_pending);
+  if (const uint64_t whole = g_whole_frame_requests.load(); whole != whole_seen) {
+    whole_seen = whole;
+    region = QRegion(0, 0, esw, esh);
+  }
+  if (region.isEmpty()) return;
   eb->beginPaint(region);
   if (QPaintDevice* device = eb->paintDevice()) {
     QPainter painter(device);
+    painter.setClipRegion(region);
     painter.drawPixmap(0, 0, *ebf);
     painter.end();
   }
   eb->endPaint();
   eb->flush(region);
   ew->requestUpdate();
+  if (g_presented) g_presented();
+}
+
+// Closes this thread's batch; `changed` is added to what the next present copies.
+void CloseBatch(const QRegion& changed) {
+  if (!t_ownsBatch) return;
+  if (epn) {
+    epn->end();
+    delete epn;
+    epn = nullptr;
+  }
+  g_pending += changed;
+  t_ownsBatch = false;
+  g_batchOpen.store(false);
+  em->unlock();
+}
+
+void QueuePresent() {
+  g_frames_flushed.fetch_add(1);
+  if (!ew || !eb) return;
+  // During shutdown the application object may already be gone; nothing can present then.
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  RunOnGuiThread(app, [] { presentFrame(); });
 }
 
 }  // namespace
@@ -144,22 +185,29 @@ void BeginBatchDraw() {
 }
 
 void FlushBatchDraw() {
-  if (t_ownsBatch) {
-    if (epn) {
-      epn->end();
-      delete epn;
-      epn = nullptr;
-    }
-    t_ownsBatch = false;
-    g_batchOpen.store(false);
-    em->unlock();
-  }
-  if (!ew || !eb) return;
-  // During shutdown the application object may already be gone; nothing can present then.
-  QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return;
-  RunOnGuiThread(app, [] { presentFrame(); });
+  PresentWholeFrame();
+  CloseBatch(QRegion());
+  QueuePresent();
 }
+
+void FlushBatchDrawChanged(const QRegion& changed) {
+  thread_local uint64_t whole_seen = 0;
+  const uint64_t whole = g_whole_frame_requests.load();
+  // Someone drew the whole frame (a countdown, a flash) since this thread's last frame: the
+  // window shows that, not this thread's last frame, so all of this one must go.
+  const bool all = whole != whole_seen;
+  whole_seen = whole;
+  CloseBatch(all ? QRegion(0, 0, esw, esh) : changed);
+  QueuePresent();
+}
+
+void PresentWholeFrame() { g_whole_frame_requests.fetch_add(1); }
+
+uint64_t WholeFrameRequests() { return g_whole_frame_requests.load(); }
+
+uint64_t FramesFlushed() { return g_frames_flushed.load(); }
+
+void OnFramePresented(std::function<void()> observer) { g_presented = std::move(observer); }
 
 bool BatchOpen() { return g_batchOpen.load(); }
 
@@ -176,6 +224,17 @@ void RunOnGuiThread(QObject* target, std::function<void()> call) {
         call();
       },
       Qt::QueuedConnection);
+  GuiWake().Ring();
+}
+
+WakeSignal& GuiWake() {
+  static WakeSignal bell;
+  return bell;
+}
+
+void PaceServingEvents(const TickPacer& tick) {
+  const auto due = tick.Due();
+  while (GuiWake().WaitUntil(due)) QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 namespace {

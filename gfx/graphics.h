@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QMutex>
 #include <QPainter>
+#include <QRegion>
 #include <QPixmap>
 #include <QWindow>
 
@@ -15,6 +16,8 @@
 #include <functional>
 
 #include "services/close_request.h"
+#include "services/tick_pacing.h"
+#include "services/wake_signal.h"
 
 // Colours are 0x00BBGGRR, red in the low byte, always opaque.
 constexpr unsigned long RGB(int r, int g, int b) {
@@ -60,10 +63,32 @@ void _as(QPainter* p);
 // application). Every thread posts through here, one at a time, so the race detector sees
 // the hand-offs ordered even though Qt's queue lock is out of its sight.
 void RunOnGuiThread(QObject* target, std::function<void()> call);
+// Rung each time a call is queued for the GUI thread, a frame to present above all.
+WakeSignal& GuiWake();
+// Sleeps out the tick on the GUI thread, serving its event queue each time GuiWake rings, so
+// a frame reaches the window as soon as it is drawn rather than at the next tick.
+void PaceServingEvents(const TickPacer& tick);
 
 void initgraph(int width, int height);
 void BeginBatchDraw();
+// Closes the batch and has the whole frame presented.
 void FlushBatchDraw();
+// Closes the batch and has only `changed` presented: the rest of the frame buffer holds what
+// the window already shows. The whole frame goes anyway when something else drew over it
+// since this thread's last such flush, or asked for it with PresentWholeFrame.
+void FlushBatchDrawChanged(const QRegion& changed);
+// The next present shows the whole frame buffer: it was painted outside a batch's changes
+// (a flash), or the window lost what it showed (exposed again). Any thread.
+void PresentWholeFrame();
+// How often the whole frame was asked for so far: a drawer that finds it changed since its
+// last frame cannot count on the frame buffer still holding that frame. Any thread.
+uint64_t WholeFrameRequests();
+// Frames flushed so far by any thread: a screen that flushed the last one still owns what
+// the window shows. Any thread.
+uint64_t FramesFlushed();
+// Called on the GUI thread each time a frame has been handed to the window, for measuring
+// the pacing; empty to stop. Set while no frame is presented.
+void OnFramePresented(std::function<void()> observer);
 // Whether some thread has a batch open, i.e. a frame is being drawn right now.
 bool BatchOpen();
 

@@ -56,6 +56,9 @@ bool InputEventFilter::eventFilter(QObject* watched, QEvent* event) {
   (void)watched;  // the game has one window, so the receiver does not matter
   if (!event) return false;
   switch (event->type()) {
+    case QEvent::Expose:
+      PresentWholeFrame();  // what the window showed may be gone
+      break;
     case QEvent::Close:
       window_closing.store(true);
       ecl.store(true);

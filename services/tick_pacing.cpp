@@ -18,6 +18,10 @@ void TickPacer::Pace() const {
   SleepMicros(TickSleepMicros(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count(), rate_));
 }
 
+std::chrono::steady_clock::time_point TickPacer::Due() const {
+  return start_ + std::chrono::nanoseconds(static_cast<int64_t>(1e9 / std::max<int32_t>(rate_, 1)));
+}
+
 void TickPacer::PaceOrWake(WakeSignal& wake) const {
   // A quarter of a period of slack: a loop woken at its own rate by another loop follows that
   // loop's rings instead of ticking once more just before each of them.

@@ -25,6 +25,8 @@ class TickPacer {
   // period longer than Pace would.
   void PaceOrWake(WakeSignal& wake) const;
   int32_t rate() const { return rate_; }
+  // When the tick's period ends.
+  std::chrono::steady_clock::time_point Due() const;
 
  private:
   std::chrono::steady_clock::time_point start_;

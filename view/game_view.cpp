@@ -36,11 +36,30 @@ QRect SightBox(int x, int y, int radius) {
   return QRect(QPoint(x - r, y - r), QPoint(x + r, y + r)).intersected(QRect(0, 0, esw, esh));
 }
 
+// Where the aiming line and the pointer's ring are drawn, with their pen.
+QRect AimBox() {
+  const QPoint mouse = PointerInWindow();
+  const Corner player = PlayerCorner();
+  const QPoint from(TruncatePixel(player.x + 0.5f * playerdata.player_w), TruncatePixel(player.y + 0.5f * playerdata.player_h));
+  const int margin = kMouseRingRadius + 8;
+  return QRect(from, mouse).normalized().adjusted(-margin, -margin, margin, margin);
+}
+
 void DrawFrame() {
   const int sight_x = TruncatePixel(Shared(playerdata.vision_x)), sight_y = TruncatePixel(Shared(playerdata.vision_y));
   const int sight_r = TruncatePixel(Shared(playerdata.vision_radius));
   const bool cull = g_shortcuts.load() && epn;
-  if (cull) epn->setClipRect(SightBox(sight_x, sight_y, sight_r));
+  // What this thread's last frame left in the frame buffer: the boxes it drew the sight and
+  // the aim in, over fog everywhere else. Void once something else drew the whole frame.
+  static thread_local QRegion last_boxes;
+  static thread_local uint64_t whole_seen = 0;
+  const uint64_t whole_requests = WholeFrameRequests();
+  const bool whole = !cull || whole_requests != whole_seen;
+  const QRect sight = SightBox(sight_x, sight_y, sight_r);
+  const QRegion boxes = QRegion(sight) + QRegion(AimBox());
+  const QRegion changed = boxes + last_boxes;
+
+  if (cull) epn->setClipRect(sight);
   setbkmode(1);
   setbkcolor(palette::kWhite);
   cleardevice();
@@ -51,11 +70,26 @@ void DrawFrame() {
   const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
   Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, palette::kGreen);
   Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, palette::kRed);
-  if (cull) epn->setClipping(false);
+  // The fog is already there outside the boxes, from the last frame.
+  if (cull) whole ? epn->setClipping(false) : epn->setClipRegion(changed);
   Render_Vision(sight_x, sight_y, sight_r);
+  if (cull) epn->setClipping(false);
   Render_line();
-  Render_sidebar();
-  FlushBatchDraw();
+  const bool sidebar_changed = Render_sidebar();
+  if (!cull) {
+    FlushBatchDraw();
+    return;
+  }
+  last_boxes = boxes;
+  whole_seen = whole_requests;
+  if (whole) {
+    FlushBatchDrawChanged(QRegion(0, 0, esw, esh));
+    return;
+  }
+  // Outside the boxes and a changed sidebar, this frame is the last one: fog, and the same
+  // sidebar picture.
+  FlushBatchDrawChanged(sidebar_changed ? changed + QRect(sidebar_layout::kLeft, 0, esw - sidebar_layout::kLeft, esh)
+                                        : changed);
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ struct SidebarInputs {
   float energy = 0, max_energy = 0;
   int practice_level = 0;
   bool online = false, connected = false, host = false;
-  float player_x = 0, player_y = 0, enemy_x = 0, enemy_y = 0;
+  MinimapDots dots;
   MapLooks looks{};
   bool operator==(const SidebarInputs&) const = default;
 };
@@ -136,8 +136,7 @@ SidebarInputs ReadInputs() {
   in.energy = Shared(playerdata.energy), in.max_energy = playerdata.max_energy;
   in.practice_level = playerdata.practice_level, in.online = playerdata.online, in.host = playerdata.is_host;
   in.connected = in.online && PeerConnected();
-  const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
-  in.player_x = player.x, in.player_y = player.y, in.enemy_x = enemy.x, in.enemy_y = enemy.y;
+  in.dots = View_MinimapDots(sidebar_layout::kLeft, sidebar_layout::kMinimapTop, sidebar_layout::kMinimapScale);
   in.looks = View_SnapshotMap();
   return in;
 }
@@ -196,16 +195,17 @@ struct SidebarPicture {
 
 void SetSidebarCache(bool on) { g_cache_on.store(on); }
 
-void Render_sidebar() {
+bool Render_sidebar() {
   using namespace sidebar_layout;
   if (!g_cache_on.load() || epn == nullptr) {
     DrawSidebar();
     UpdateFrameRate();
-    return;
+    return true;
   }
   static thread_local SidebarPicture picture;
   const SidebarInputs now = ReadInputs();
-  if (picture.inputs != now)
+  const bool changed = picture.inputs != now;
+  if (changed)
     picture.Redraw(now);
   else
     picture.left_behind->Restore();
@@ -214,4 +214,5 @@ void Render_sidebar() {
   epn->drawPixmap(kLeft, 0, picture.pixels);
   epn->restore();
   UpdateFrameRate();
+  return changed;
 }

@@ -103,16 +103,31 @@ struct DrawStateGuard {
   }
 };
 
-// Runs `draw` as one paced frame; false when the window was closed.
+// What the window shows when this screen drew the last frame: a frame that would look the
+// same is not drawn again. GUI thread only.
+struct ShownPage {
+  std::string look;
+  uint64_t flushed = 0, whole = 0;
+};
+ShownPage g_shown;
+
+// Runs `draw` as one paced frame, unless the window already shows `look` as this screen drew
+// it; false when the window was closed.
 template <class Draw>
-bool Frame(Draw&& draw) {
+bool Frame(const std::string& look, Draw&& draw) {
   TickPacer tick(refresh_rate[2]);
   if (!ServeEvents()) return false;
-  const DrawStateGuard keep;
-  BeginBatchDraw();
-  DrawPage();
-  draw();
-  FlushBatchDraw();
+  if (look != g_shown.look || FramesFlushed() != g_shown.flushed || WholeFrameRequests() != g_shown.whole) {
+    const DrawStateGuard keep;
+    g_shown.whole = WholeFrameRequests();
+    BeginBatchDraw();
+    DrawPage();
+    draw();
+    FlushBatchDraw();
+    g_shown.look = look;
+    g_shown.flushed = FramesFlushed();
+    g_shown.whole = WholeFrameRequests();
+  }
   tick.Pace();
   return true;
 }
@@ -136,7 +151,7 @@ bool ShowSettings(const std::string& lan_address) {
   };
   TakeClick(), TakeEscape();
   for (;;) {
-    if (!Frame([&] { DrawLines(120, lines); })) return false;
+    if (!Frame("settings " + lan_address, [&] { DrawLines(120, lines); })) return false;
     if (TakeClick() || TakeEscape()) return true;
   }
 }
@@ -164,7 +179,8 @@ std::string _start(const std::string& lan_address) {
     const bool on_start = InStartButton(pointer.x(), pointer.y());
     const bool on_settings = InSettingsButton(pointer.x(), pointer.y());
     const bool on_practice = InPracticeButton(pointer.x(), pointer.y());
-    if (!Frame([&] {
+    const std::string look = std::string("title ") + (on_start ? "1" : "0") + (on_settings ? "1" : "0") + (on_practice ? "1" : "0");
+    if (!Frame(look, [&] {
           DrawButton(250, kStartButtonText, 280, on_start);
           DrawButton(450, kSettingsButtonText, 320, on_settings);
           DrawButton(650, kPracticeButtonText, CentredTextX(kPracticeButtonText), on_practice);
@@ -181,6 +197,7 @@ std::string _start(const std::string& lan_address) {
 }
 
 LobbyInput ShowLobbyStatus(const std::string& status) {
-  if (!Frame([&] { DrawLines(300, {status, "", "Click or press Esc to go back."}); })) return LobbyInput::Closed;
+  if (!Frame("status " + status, [&] { DrawLines(300, {status, "", "Click or press Esc to go back."}); }))
+    return LobbyInput::Closed;
   return TakeClick() || TakeEscape() ? LobbyInput::Back : LobbyInput::None;
 }

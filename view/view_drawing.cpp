@@ -96,17 +96,26 @@ void Render_minimap(int x, int y, float scale) {
   setlinecolor(palette::kBlack);
   setlinestyle(0, 1);
   const int radius = TruncatePixel(kPlayerRadius * scale);
+  const MinimapDots dots = View_MinimapDots(x, y, scale);
+  fillcircle(dots.player.x(), dots.player.y(), radius);
+  setfillcolor(palette::kRed);
+  if (dots.enemy) fillcircle(dots.enemy->x(), dots.enemy->y(), radius);
+}
+
+MinimapDots View_MinimapDots(int x, int y, float scale) {
+  using namespace arena_look;
+  const float ox = static_cast<float>(x), oy = static_cast<float>(y);
   const PlayerData& p = playerdata;
   const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
-  fillcircle(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
-             TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy), radius);
-  setfillcolor(palette::kRed);
+  MinimapDots dots;
+  dots.player = QPoint(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
+                       TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy));
   const double dx = static_cast<double>(player.x) - enemy.x;
   const double dy = static_cast<double>(player.y) - enemy.y;
-  if (std::sqrt(dx * dx + dy * dy) < kMinimapEnemyRange) {
-    fillcircle(TruncatePixel((enemy.x + 0.5f * p.enemy_w) * scale + ox), TruncatePixel((enemy.y + 0.5f * p.enemy_h) * scale + oy),
-               radius);
-  }
+  if (std::sqrt(dx * dx + dy * dy) < kMinimapEnemyRange)
+    dots.enemy = QPoint(TruncatePixel((enemy.x + 0.5f * p.enemy_w) * scale + ox),
+                        TruncatePixel((enemy.y + 0.5f * p.enemy_h) * scale + oy));
+  return dots;
 }
 
 std::vector<std::string> SplitTextLines(const std::string& text) {

@@ -4,9 +4,11 @@
 // without one.
 #pragma once
 
+#include <QPoint>
 #include <QRect>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,14 @@ Corner DrawnEnemyCorner();
 // The maze's walls and the players, scaled by `scale` with the arena's corner at (x, y); the
 // enemy only when it is near the player.
 void Render_minimap(int x, int y, float scale);
+// Where the minimap drawn at (x, y) shows the player's disc, and the enemy's when it is near
+// enough to be shown.
+struct MinimapDots {
+  QPoint player;
+  std::optional<QPoint> enemy;
+  bool operator==(const MinimapDots&) const = default;
+};
+MinimapDots View_MinimapDots(int x, int y, float scale);
 
 // Draws `text` one line per '&'-separated segment, the first line's top at y.
 void DrawTexts(int x, int y, const std::string& text);
