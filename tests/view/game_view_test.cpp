@@ -83,9 +83,11 @@ TEST_F(GameViewTest, ShortcutsLeaveEveryPixelOfTheFrameAsDrawnInFull) {
     bullet.slots[i].active = true;
     bullet.motion[i].x = 100.0f + 130.0f * static_cast<float>(i), bullet.motion[i].y = 60.0f + 70.0f * static_cast<float>(i);
   }
-  for (int i = 0; i < 40; ++i)
-    ParticleManager::GetInstance().AddParticle(
-        Particle{.x = 20.0f * static_cast<float>(i), .y = 400.0f + static_cast<float>(i % 7) * 9.0f, .color = 0x0000C0});
+  for (int i = 0; i < 40; ++i) {
+    Particle drop;
+    drop.x = 20.0f * static_cast<float>(i), drop.y = 400.0f + static_cast<float>(i % 7) * 9.0f, drop.color = 0x0000C0;
+    ParticleManager::GetInstance().AddParticle(drop);
+  }
   const auto frame = [](bool shortcuts) {
     SetFrameShortcuts(shortcuts);
     BeginBatchDraw();
