@@ -36,13 +36,25 @@ QRect SightBox(int x, int y, int radius) {
   return QRect(QPoint(x - r, y - r), QPoint(x + r, y + r)).intersected(QRect(0, 0, esw, esh));
 }
 
-// Where the aiming line and the pointer's ring are drawn, with their pen.
-QRect AimBox() {
+// Where the aiming line and the pointer's ring are drawn, with their pen: the ring's box and
+// a chain of small boxes along the line, which crosses the arena when the pointer is far.
+QRegion AimRegion() {
   const QPoint mouse = PointerInWindow();
   const Corner player = PlayerCorner();
-  const QPoint from(TruncatePixel(player.x + 0.5f * playerdata.player_w), TruncatePixel(player.y + 0.5f * playerdata.player_h));
-  const int margin = kMouseRingRadius + 8;
-  return QRect(from, mouse).normalized().adjusted(-margin, -margin, margin, margin);
+  const QPointF from(TruncatePixel(player.x + 0.5f * playerdata.player_w), TruncatePixel(player.y + 0.5f * playerdata.player_h));
+  const QPointF to(mouse);
+  const int ring = kMouseRingRadius + 8, pen = 6;
+  QRegion region(QRect(mouse, mouse).adjusted(-ring, -ring, ring, ring));
+  const double length = std::hypot(to.x() - from.x(), to.y() - from.y());
+  // A whole box past any sane length: a pointer reported far outside the window.
+  if (!(length < 4 * kArenaSize)) return QRegion(0, 0, esw, esh);
+  const int steps = std::max(1, static_cast<int>(std::ceil(length / 24.0)));
+  for (int i = 0; i < steps; ++i) {
+    const QPointF a = from + (to - from) * (static_cast<double>(i) / steps);
+    const QPointF b = from + (to - from) * (static_cast<double>(i + 1) / steps);
+    region += QRectF(a, b).normalized().toAlignedRect().adjusted(-pen, -pen, pen, pen);
+  }
+  return region;
 }
 
 void DrawFrame() {
@@ -56,7 +68,7 @@ void DrawFrame() {
   const uint64_t whole_requests = WholeFrameRequests();
   const bool whole = !cull || whole_requests != whole_seen;
   const QRect sight = SightBox(sight_x, sight_y, sight_r);
-  const QRegion boxes = QRegion(sight) + QRegion(AimBox());
+  const QRegion boxes = QRegion(sight) + AimRegion();
   const QRegion changed = boxes + last_boxes;
 
   if (cull) epn->setClipRect(sight);

@@ -10,7 +10,6 @@
 #include "view/view_drawing.h"
 #include "view/view_style.h"
 
-#include <QBitmap>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
@@ -174,8 +173,20 @@ struct SidebarPicture {
       painter.setBrush(Qt::white);
       painter.drawRoundedRect(QRect(0, 0, kWidth, kHeight), kCorner, kCorner, Qt::AbsoluteSize);
       painter.end();
-      panel = QRegion(QBitmap::fromImage(mask.createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor)))
-                  .translated(kLeft, 0);
+      // Row by row rather than through an image conversion, which Qt may hand to its thread
+      // pool.
+      for (int y = 0; y < mask.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+        for (int x = 0; x < mask.width();) {
+          if (qRed(row[x]) == 0) {
+            ++x;
+            continue;
+          }
+          const int from = x;
+          while (x < mask.width() && qRed(row[x]) != 0) ++x;
+          panel += QRect(kLeft + from, y, x - from, 1);
+        }
+      }
     }
     pixels.fill(Qt::black);
     QPainter painter(&pixels);
@@ -209,10 +220,8 @@ bool Render_sidebar() {
     picture.Redraw(now);
   else
     picture.left_behind->Restore();
-  epn->save();
-  epn->setClipRegion(picture.panel);
-  epn->drawPixmap(kLeft, 0, picture.pixels);
-  epn->restore();
+  // Rectangle by rectangle: a plain copy each, where a clip region would blend span by span.
+  for (const QRect& rect : picture.panel) epn->drawPixmap(rect.topLeft(), picture.pixels, rect.translated(-kLeft, 0));
   UpdateFrameRate();
   return changed;
 }
