@@ -87,7 +87,7 @@ void DrawFrame() {
   Render_Vision(sight_x, sight_y, sight_r);
   if (cull) epn->setClipping(false);
   Render_line();
-  const bool sidebar_changed = Render_sidebar();
+  const QRegion sidebar_changed = Render_sidebar();
   if (!cull) {
     FlushBatchDraw();
     return;
@@ -98,10 +98,9 @@ void DrawFrame() {
     FlushBatchDrawChanged(QRegion(0, 0, esw, esh));
     return;
   }
-  // Outside the boxes and a changed sidebar, this frame is the last one: fog, and the same
-  // sidebar picture.
-  FlushBatchDrawChanged(sidebar_changed ? changed + QRect(sidebar_layout::kLeft, 0, esw - sidebar_layout::kLeft, esh)
-                                        : changed);
+  // Outside the boxes and what changed on the sidebar, this frame is the last one: fog, and
+  // the same sidebar.
+  FlushBatchDrawChanged(changed + sidebar_changed);
 }
 
 }  // namespace

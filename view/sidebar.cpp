@@ -83,7 +83,8 @@ namespace {
 
 std::atomic<bool> g_cache_on{true};
 
-void DrawSidebar() {
+// `dots`: with the minimap's discs, or without them when they are drawn over the picture.
+void DrawSidebar(bool dots) {
   using namespace sidebar_layout;
   settextstyle(kFontPixels, 0, kUiFontFace);
   settextcolor(palette::kRed);
@@ -93,7 +94,10 @@ void DrawSidebar() {
 
   Roundrectangle(kLeft, 0, kWidth, kHeight, kCorner, palette::kWhite);
   Roundrectangle(kLeft, kMinimapTop, kWidth, kWidth, kCorner, palette::kLightGrey);
-  Render_minimap(kLeft, kMinimapTop, kMinimapScale);
+  if (dots)
+    Render_minimap(kLeft, kMinimapTop, kMinimapScale);
+  else
+    Render_minimap_walls(kLeft, kMinimapTop, kMinimapScale);
 
   // Shows the figure of an earlier frame: the update comes after the drawing.
   DrawTexts(kFrameRateLeft, kFrameRateTop, FrameText(_frame));
@@ -123,7 +127,6 @@ struct SidebarInputs {
   float energy = 0, max_energy = 0;
   int practice_level = 0;
   bool online = false, connected = false, host = false;
-  MinimapDots dots;
   MapLooks looks{};
   bool operator==(const SidebarInputs&) const = default;
 };
@@ -135,7 +138,6 @@ SidebarInputs ReadInputs() {
   in.energy = Shared(playerdata.energy), in.max_energy = playerdata.max_energy;
   in.practice_level = playerdata.practice_level, in.online = playerdata.online, in.host = playerdata.is_host;
   in.connected = in.online && PeerConnected();
-  in.dots = View_MinimapDots(sidebar_layout::kLeft, sidebar_layout::kMinimapTop, sidebar_layout::kMinimapScale);
   in.looks = View_SnapshotMap();
   return in;
 }
@@ -194,7 +196,7 @@ struct SidebarPicture {
     QPainter* const frame_painter = epn;
     epn = &painter;
     _as(epn);
-    DrawSidebar();
+    DrawSidebar(false);
     epn = frame_painter;
     painter.end();
     left_behind = DrawState::Now();
@@ -206,22 +208,37 @@ struct SidebarPicture {
 
 void SetSidebarCache(bool on) { g_cache_on.store(on); }
 
-bool Render_sidebar() {
+QRegion Render_sidebar() {
   using namespace sidebar_layout;
+  const QRegion whole(kLeft, 0, esw - kLeft, esh);
   if (!g_cache_on.load() || epn == nullptr) {
-    DrawSidebar();
+    DrawSidebar(true);
     UpdateFrameRate();
-    return true;
+    return whole;
   }
   static thread_local SidebarPicture picture;
+  static thread_local std::optional<MinimapDots> last_dots;
   const SidebarInputs now = ReadInputs();
-  const bool changed = picture.inputs != now;
-  if (changed)
-    picture.Redraw(now);
-  else
-    picture.left_behind->Restore();
+  const bool redrawn = picture.inputs != now;
+  if (redrawn) picture.Redraw(now);
   // Rectangle by rectangle: a plain copy each, where a clip region would blend span by span.
   for (const QRect& rect : picture.panel) epn->drawPixmap(rect.topLeft(), picture.pixels, rect.translated(-kLeft, 0));
+  // The discs go over the picture: they move with the players, the rest seldom does. Nothing
+  // drawn after them in the sidebar reaches the minimap.
+  const MinimapDots dots = View_MinimapDots(kLeft, kMinimapTop, kMinimapScale);
+  Render_minimap_dots(dots, kMinimapScale);
+  picture.left_behind->Restore();
   UpdateFrameRate();
+  QRegion changed;
+  if (redrawn || !last_dots) {
+    changed = whole;
+  } else if (!(dots == *last_dots)) {
+    const MinimapDots& before = *last_dots;
+    for (const MinimapDots* shown : {&dots, &before}) {
+      changed += View_MinimapDotBox(shown->player, kMinimapScale);
+      if (shown->enemy) changed += View_MinimapDotBox(*shown->enemy, kMinimapScale);
+    }
+  }
+  last_dots = dots;
   return changed;
 }

@@ -2,14 +2,16 @@
 // Drawn on the render thread inside its batch.
 #pragma once
 
+#include <QRegion>
+
 #include <cstdint>
 #include <string>
 
 // Frame-rate figure shown in the sidebar; written only by Render_sidebar.
 extern int64_t _frame;
 
-// Draws the sidebar; false when it shows the very pixels it showed last time.
-bool Render_sidebar();
+// Draws the sidebar; the part of it that may show other pixels than last time.
+QRegion Render_sidebar();
 // On (the default), the sidebar is drawn again only when something on it changed, and
 // reused otherwise; off, it is drawn every frame. Render thread, between frames.
 void SetSidebarCache(bool on);

@@ -65,6 +65,11 @@ Corner DrawnEnemyCorner() {
 }
 
 void Render_minimap(int x, int y, float scale) {
+  Render_minimap_walls(x, y, scale);
+  Render_minimap_dots(View_MinimapDots(x, y, scale), scale);
+}
+
+void Render_minimap_walls(int x, int y, float scale) {
   using namespace arena_look;
   const MapLooks looks = View_SnapshotMap();
   const float ox = static_cast<float>(x);
@@ -91,15 +96,21 @@ void Render_minimap(int x, int y, float scale) {
       }
     }
   }
+}
 
+void Render_minimap_dots(const MinimapDots& dots, float scale) {
   setfillcolor(palette::kGreen);
   setlinecolor(palette::kBlack);
   setlinestyle(0, 1);
-  const int radius = TruncatePixel(kPlayerRadius * scale);
-  const MinimapDots dots = View_MinimapDots(x, y, scale);
+  const int radius = TruncatePixel(arena_look::kPlayerRadius * scale);
   fillcircle(dots.player.x(), dots.player.y(), radius);
   setfillcolor(palette::kRed);
   if (dots.enemy) fillcircle(dots.enemy->x(), dots.enemy->y(), radius);
+}
+
+QRect View_MinimapDotBox(QPoint dot, float scale) {
+  const int r = TruncatePixel(arena_look::kPlayerRadius * scale) + 2;
+  return QRect(dot, dot).adjusted(-r, -r, r, r);
 }
 
 MinimapDots View_MinimapDots(int x, int y, float scale) {

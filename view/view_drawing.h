@@ -43,6 +43,11 @@ struct MinimapDots {
   std::optional<QPoint> enemy;
   bool operator==(const MinimapDots&) const = default;
 };
+// The minimap in two layers: its walls, and the discs over them.
+void Render_minimap_walls(int x, int y, float scale);
+void Render_minimap_dots(const MinimapDots& dots, float scale);
+// The pixels a disc drawn at `dot` may touch.
+QRect View_MinimapDotBox(QPoint dot, float scale);
 MinimapDots View_MinimapDots(int x, int y, float scale);
 
 // Draws `text` one line per '&'-separated segment, the first line's top at y.
