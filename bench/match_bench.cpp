@@ -155,11 +155,6 @@ class MatchLoops {
   std::vector<std::thread> threads_;
 };
 
-double Percentile(std::vector<double> sorted, double q) {
-  if (sorted.empty()) return 0;
-  std::sort(sorted.begin(), sorted.end());
-  return sorted[static_cast<size_t>(std::lround(q * static_cast<double>(sorted.size() - 1)))];
-}
 
 // ---- Hit to knock ----
 
@@ -358,21 +353,21 @@ void BM_HitToKnockLatency(benchmark::State& state) {
     }
     state.counters["samples"] = static_cast<double>(total_ms.size());
     state.counters["lost"] = lost;
-    state.counters["p50_ms"] = Percentile(total_ms, 0.50);
-    state.counters["p90_ms"] = Percentile(total_ms, 0.90);
-    state.counters["p99_ms"] = Percentile(total_ms, 0.99);
+    state.counters["p50_ms"] = PercentileOf(total_ms, 0.50);
+    state.counters["p90_ms"] = PercentileOf(total_ms, 0.90);
+    state.counters["p99_ms"] = PercentileOf(total_ms, 0.99);
     state.counters["max_ms"] = total_ms.empty() ? 0 : *std::max_element(total_ms.begin(), total_ms.end());
     // Breakdown: hit to the victim's velocity changing, and from there to the report here.
-    state.counters["to_victim_p50_ms"] = Percentile(there_ms, 0.50);
-    state.counters["to_victim_p99_ms"] = Percentile(there_ms, 0.99);
-    state.counters["back_p50_ms"] = Percentile(back_ms, 0.50);
-    state.counters["back_p99_ms"] = Percentile(back_ms, 0.99);
-    state.counters["knock_px_p50"] = Percentile(knock_px, 0.50);
+    state.counters["to_victim_p50_ms"] = PercentileOf(there_ms, 0.50);
+    state.counters["to_victim_p99_ms"] = PercentileOf(there_ms, 0.99);
+    state.counters["back_p50_ms"] = PercentileOf(back_ms, 0.50);
+    state.counters["back_p99_ms"] = PercentileOf(back_ms, 0.99);
+    state.counters["knock_px_p50"] = PercentileOf(knock_px, 0.50);
     // Each hit applied exactly once, and how long it took to be applied, however lossy the way.
     state.counters["hits_missed"] = missed;
     state.counters["hits_applied_twice"] = twice;
-    state.counters["applied_p50_ms"] = Percentile(applied_ms, 0.50);
-    state.counters["applied_p99_ms"] = Percentile(applied_ms, 0.99);
+    state.counters["applied_p50_ms"] = PercentileOf(applied_ms, 0.50);
+    state.counters["applied_p99_ms"] = PercentileOf(applied_ms, 0.99);
   }
 }
 

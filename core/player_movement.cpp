@@ -28,19 +28,20 @@ void Detecting_movement() {
   if (KeyMonitor::KeyD) p.velocity_x += p.acceleration;
 }
 
+float LowEnergySpeedFactor(double energy, double max_energy) {
+  if (!(energy < max_energy * 0.5)) return 1.0f;
+  return static_cast<float>(energy / (max_energy * 0.5) * 0.1 + 0.9);
+}
+
 void Physics_step() {
   PlayerData& p = playerdata;
   std::lock_guard lock(motion_mutex);
   const float x0 = p.player_x, y0 = p.player_y;
   float vx = p.velocity_x, vy = p.velocity_y;
 
-  const double energy = Shared(p.energy), max_energy = p.max_energy;
-  if (energy < max_energy * 0.5) {
-    // Full speed at half energy, falling linearly to 0.9 of it at none.
-    const float f = static_cast<float>(energy / (max_energy * 0.5) * 0.1 + 0.9);
-    vx *= f;
-    vy *= f;
-  }
+  const float f = LowEnergySpeedFactor(Shared(p.energy), p.max_energy);
+  vx *= f;
+  vy *= f;
 
   const float k = TimeScale();
   float x = x0, y = y0;

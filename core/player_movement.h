@@ -9,6 +9,9 @@ void Detecting_movement();
 // One physics step: low-energy attenuation, integration with damping, and a wall test per
 // axis so that a blocked axis stops while the other slides on.
 void Physics_step();
+// The share of its speed a player keeps at `energy`: all of it from half energy up, falling
+// linearly to 0.9 of it at none.
+float LowEnergySpeedFactor(double energy, double max_energy);
 
 void WhileControl();
 void WhileCalculate();

@@ -5,7 +5,6 @@
 #include "match/match_sync.h"
 
 #include <algorithm>
-#include <charconv>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -39,32 +38,6 @@ void SendToPeer(const std::string& text) {
     _network.sendUDP(playerdata.peer_ip, playerdata.peer_port, text);
 }
 
-// A value from the wire that must be a finite float.
-float FiniteValue(const std::vector<std::string>& values, size_t i) {
-  const float value = stringToFloat(values.at(i));
-  if (!std::isfinite(value)) throw std::out_of_range("not a finite number: " + values[i]);
-  return value;
-}
-
-// A value from the wire that must be an int; truncated toward zero, refused when outside int.
-int IntValue(const std::vector<std::string>& values, size_t i) {
-  const float value = FiniteValue(values, i);
-  if (!(value > -2147483904.0f && value < 2147483648.0f)) throw std::out_of_range("not an int: " + values[i]);
-  return static_cast<int>(value);
-}
-
-// The number a sender appends to a command so that copies and late datagrams can be told
-// apart; nothing when a peer of the older protocol left it out. Only plain digits.
-std::optional<uint64_t> NumberAt(const std::vector<std::string>& values, size_t i) {
-  if (values.size() <= i) return std::nullopt;
-  uint64_t number = 0;
-  const std::string& text = values[i];
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty())
-    throw std::invalid_argument("not a command number: " + text);
-  return number;
-}
-
 // What the peer has already told this side: the hits and shots by their numbers, the
 // newest death and position. Receive thread only; forgotten when the peer comes anew, whose
 // numbers start again.
@@ -80,7 +53,7 @@ Heard heard;
 // A numbered hit or shot counts once, whatever copies of it arrive; an older peer's
 // unnumbered ones count each time.
 bool FirstOf(std::array<uint64_t, Heard::kRing>& ring, const std::vector<std::string>& values, size_t at) {
-  const std::optional<uint64_t> number = NumberAt(values, at);
+  const std::optional<uint64_t> number = CommandNumber(values, at);
   if (!number) return true;
   uint64_t& slot = ring[*number % Heard::kRing];
   if (slot == *number) return false;
@@ -90,9 +63,9 @@ bool FirstOf(std::array<uint64_t, Heard::kRing>& ring, const std::vector<std::st
 
 void ApplyCoordinates(const std::vector<std::string>& values) {
   // Both converted before either is written: a half-applied position is a wrong position.
-  const float x = FiniteValue(values, 0);
-  const float y = FiniteValue(values, 1);
-  const std::optional<uint64_t> number = NumberAt(values, 2);
+  const float x = CommandFloat(values, 0);
+  const float y = CommandFloat(values, 1);
+  const std::optional<uint64_t> number = CommandNumber(values, 2);
   const int64_t now = SteadyMicros();
   const int64_t before = network_transmission.peer_heard_us.exchange(now);
   const bool anew = before < 0 || now - before >= kPeerSilenceMicros;
@@ -114,7 +87,7 @@ void ApplyCoordinates(const std::vector<std::string>& values) {
 
 // The peer's numbered deaths ask for one victory each, however often their notice comes.
 bool FirstOfDeath(const std::vector<std::string>& values) {
-  const std::optional<uint64_t> number = NumberAt(values, 1);
+  const std::optional<uint64_t> number = CommandNumber(values, 1);
   if (!number) return true;
   if (*number <= heard.death) return false;
   heard.death = *number;
@@ -122,7 +95,7 @@ bool FirstOfDeath(const std::vector<std::string>& values) {
 }
 
 void ApplyMapCell(const std::vector<std::string>& values) {
-  const int64_t index = static_cast<int64_t>(IntValue(values, 0)) * kMapSide + IntValue(values, 1);
+  const int64_t index = static_cast<int64_t>(CommandInt(values, 0)) * kMapSide + CommandInt(values, 1);
   if (index < 0 || index >= kMapCells) return;
   _map.ApplyReceived(static_cast<int>(index), values.at(2), values.at(3) == "1");
 }
@@ -130,9 +103,9 @@ void ApplyMapCell(const std::vector<std::string>& values) {
 // Scores only grow: taking the larger of ours and theirs makes both sides agree even when
 // both players fell at once, and a repeated or late report changes nothing.
 void ApplyScore(const std::vector<std::string>& values) {
-  const int kills = IntValue(values, 1);
+  const int kills = CommandInt(values, 1);
   MergeScore(kills, 0);
-  const int deaths = IntValue(values, 0);
+  const int deaths = CommandInt(values, 0);
   MergeScore(0, deaths);
 }
 
@@ -156,8 +129,8 @@ void HitReaction() {
 // A shot the peer fired becomes a ghost here. A report that could not come from a real shot
 // is dropped: a launch point more than a cell outside the arena, or a speed above a bullet's.
 void ApplyShot(const std::vector<std::string>& values) {
-  const float x = FiniteValue(values, 0), y = FiniteValue(values, 1);
-  const float vx = FiniteValue(values, 2), vy = FiniteValue(values, 3);
+  const float x = CommandFloat(values, 0), y = CommandFloat(values, 1);
+  const float vx = CommandFloat(values, 2), vy = CommandFloat(values, 3);
   if (!NearTheArena(x, y)) return;
   if (std::hypot(vx, vy) > bullet.speed * 1.01f) return;
   if (!FirstOf(heard.shots, values, 4)) return;  // a copy would fly a second ghost

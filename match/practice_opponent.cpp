@@ -5,7 +5,6 @@
 #include "match/practice_opponent.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <optional>
@@ -13,6 +12,7 @@
 
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
+#include "core/player_movement.h"
 #include "core/rules_tuning.h"
 #include "match/match_sync.h"
 #include "records/command_string.h"
@@ -55,29 +55,6 @@ constexpr float kUsefulPull = 60.0f;
 // Deceleration it counts on when it plans to stop: a held key; friction only helps.
 constexpr float kBraking = 0.2f;
 constexpr float kPi = 3.14159265358979f;
-
-// Values from the wire, refused like the receive loop refuses them.
-float FiniteValue(const std::vector<std::string>& values, size_t i) {
-  const float value = stringToFloat(values.at(i));
-  if (!std::isfinite(value)) throw std::out_of_range("not a finite number");
-  return value;
-}
-
-int IntValue(const std::vector<std::string>& values, size_t i) {
-  const float value = FiniteValue(values, i);
-  if (!(value > -2147483904.0f && value < 2147483648.0f)) throw std::out_of_range("not an int");
-  return static_cast<int>(value);
-}
-
-std::optional<uint64_t> NumberAt(const std::vector<std::string>& values, size_t i) {
-  if (values.size() <= i) return std::nullopt;
-  uint64_t number = 0;
-  const std::string& text = values[i];
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty())
-    throw std::invalid_argument("not a command number");
-  return number;
-}
 
 // The wall test of Search_blocks on a given grid: the cell holding the box's corner (rounded
 // toward zero, as getNearbyGrids does) and its right, lower and lower-right neighbours, of
@@ -197,8 +174,8 @@ void PracticeOpponent::Apply(const std::string& datagram) {
     const std::string& name = command.first;
     const std::vector<std::string>& values = command.second;
     if (name == kCoordinateCommand) {
-      const float x = FiniteValue(values, 0), y = FiniteValue(values, 1);
-      const std::optional<uint64_t> number = NumberAt(values, 2);
+      const float x = CommandFloat(values, 0), y = CommandFloat(values, 1);
+      const std::optional<uint64_t> number = CommandNumber(values, 2);
       if (number) {
         if (*number <= newest_position_) return;  // a copy or an overtaken position
         newest_position_ = *number;
@@ -213,11 +190,11 @@ void PracticeOpponent::Apply(const std::string& datagram) {
       ApplyDeathNotice(values);
     } else if (name == kScoreCommand) {
       // The player's (kills, deaths): its kills are our deaths. Scores only grow.
-      kills_ = std::max(kills_, IntValue(values, 1));
-      deaths_ = std::max(deaths_, IntValue(values, 0));
+      kills_ = std::max(kills_, CommandInt(values, 1));
+      deaths_ = std::max(deaths_, CommandInt(values, 0));
     } else if (name == kShotCommand) {
       // It does not dodge; a player who shoots makes it wary of where it stands for a while.
-      for (size_t i = 0; i < 4; ++i) FiniteValue(values, i);
+      for (size_t i = 0; i < 4; ++i) CommandFloat(values, i);
       wary_until_ = tick_ + kWaryTicks;
     }
   } catch (const std::exception&) {
@@ -226,7 +203,7 @@ void PracticeOpponent::Apply(const std::string& datagram) {
 }
 
 void PracticeOpponent::ApplyCell(const std::vector<std::string>& values) {
-  const int64_t index = static_cast<int64_t>(IntValue(values, 0)) * kMapSide + IntValue(values, 1);
+  const int64_t index = static_cast<int64_t>(CommandInt(values, 0)) * kMapSide + CommandInt(values, 1);
   if (index < 0 || index >= kMapCells) return;
   const int i = static_cast<int>(index);
   const bool is_wall = values.at(3) == "1";  // the kind in values[2] is only drawn; the flag decides
@@ -244,7 +221,7 @@ void PracticeOpponent::ApplyCell(const std::vector<std::string>& values) {
 }
 
 void PracticeOpponent::ApplyHit(const std::vector<std::string>& values) {
-  if (const std::optional<uint64_t> number = NumberAt(values, 1)) {
+  if (const std::optional<uint64_t> number = CommandNumber(values, 1)) {
     uint64_t& slot = hits_heard_[*number % kNumberRing];
     if (slot == *number) return;  // a copy: each hit knocks once
     slot = *number;
@@ -262,7 +239,7 @@ void PracticeOpponent::ApplyHit(const std::vector<std::string>& values) {
 
 void PracticeOpponent::ApplyDeathNotice(const std::vector<std::string>& values) {
   if (values.empty() || values[0] != "MY") return;
-  if (const std::optional<uint64_t> number = NumberAt(values, 1)) {
+  if (const std::optional<uint64_t> number = CommandNumber(values, 1)) {
     if (*number <= newest_death_) return;  // one round per death, however often it is told
     newest_death_ = *number;
   }
@@ -733,12 +710,9 @@ void PracticeOpponent::Move(int key_x, int key_y) {
   const float x0 = x_, y0 = y_;
   float vx = vx_, vy = vy_;
   // Nothing in the game spends energy yet, so its stays full; the slowdown is the player's all the same.
-  const double energy = energy_, max_energy = max_energy_;
-  if (energy < max_energy * 0.5) {
-    const float f = static_cast<float>(energy / (max_energy * 0.5) * 0.1 + 0.9);
-    vx *= f;
-    vy *= f;
-  }
+  const float f = LowEnergySpeedFactor(energy_, max_energy_);
+  vx *= f;
+  vy *= f;
   const float k = TimeScale();
   float x = x0, y = y0;
   g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, friction_ / k, time_step_ / k);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <locale.h>
 #include <stdexcept>
 #include <stdlib.h>
@@ -92,4 +93,26 @@ std::string BuildAttackNotification() { return kAttackCommand + Group(""); }
 
 std::string BuildShotCommand(float x, float y, float vx, float vy) {
   return kShotCommand + Group(FixedSix(x)) + Group(FixedSix(y)) + Group(FixedSix(vx)) + Group(FixedSix(vy));
+}
+
+float CommandFloat(const std::vector<std::string>& values, size_t i) {
+  const float value = stringToFloat(values.at(i));
+  if (!std::isfinite(value)) throw std::out_of_range("not a finite number: " + values[i]);
+  return value;
+}
+
+int CommandInt(const std::vector<std::string>& values, size_t i) {
+  const float value = CommandFloat(values, i);
+  if (!(value > -2147483904.0f && value < 2147483648.0f)) throw std::out_of_range("not an int: " + values[i]);
+  return static_cast<int>(value);
+}
+
+std::optional<uint64_t> CommandNumber(const std::vector<std::string>& values, size_t i) {
+  if (values.size() <= i) return std::nullopt;
+  uint64_t number = 0;
+  const std::string& text = values[i];
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty())
+    throw std::invalid_argument("not a command number: " + text);
+  return number;
 }

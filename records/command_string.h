@@ -3,6 +3,9 @@
 // functions without state, safe on any thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +39,14 @@ ParsedCommand parseCommandString(const std::string& text);
 // std::invalid_argument (empty, blank, no number) or std::out_of_range (outside float).
 // Always reads '.' as the decimal point, whatever the process locale.
 float stringToFloat(const std::string& text);
+
+// Values of a parsed command, refused with std::out_of_range when unusable: a finite float;
+// an int (truncated toward zero, refused outside int).
+float CommandFloat(const std::vector<std::string>& values, size_t i);
+int CommandInt(const std::vector<std::string>& values, size_t i);
+// The number a sender appends so that copies and late datagrams can be told apart; nothing
+// when a peer of the older protocol left it out. Only plain digits, else std::invalid_argument.
+std::optional<uint64_t> CommandNumber(const std::vector<std::string>& values, size_t i);
 
 // Coordinate0000000000{x}{y}, both with six decimals.
 std::string BuildCoordinateCommand(float x, float y);
