@@ -11,6 +11,7 @@
 #include <QRegion>
 
 #include <mutex>
+#include <vector>
 
 QWindow* ew = nullptr;
 QBackingStore* eb = nullptr;
@@ -40,7 +41,9 @@ std::atomic<bool> g_batchOpen{false};
 // What the next present must copy to the window: the changes flushed since the last one
 // (guarded by em), and a count of the requests for the whole frame, which the present and
 // each partial drawer compare with the count they last saw.
-QRegion g_pending;
+// Plain rectangles rather than a QRegion: a region shares its data with the one it was
+// built from, across threads, by a count the race detector cannot see.
+std::vector<QRect> g_pending;
 std::atomic<uint64_t> g_whole_frame_requests{1};
 std::atomic<uint64_t> g_frames_flushed{0};
 std::function<void()> g_presented;  // GUI thread only
@@ -70,7 +73,8 @@ void presentFrame() {
   static uint64_t whole_seen = 0;  // GUI thread only
   QMutexLocker lock(em);
   QRegion region;
-  region.swap(g_pending);
+  for (const QRect& rect : g_pending) region += rect;
+  g_pending.clear();
   if (const uint64_t whole = g_whole_frame_requests.load(); whole != whole_seen) {
     whole_seen = whole;
     region = QRegion(0, 0, esw, esh);
@@ -97,7 +101,7 @@ void CloseBatch(const QRegion& changed) {
     delete epn;
     epn = nullptr;
   }
-  g_pending += changed;
+  g_pending.insert(g_pending.end(), changed.begin(), changed.end());
   t_ownsBatch = false;
   g_batchOpen.store(false);
   em->unlock();
