@@ -194,6 +194,8 @@ void FlushBatchDraw() {
   QueuePresent();
 }
 
+void EndBatchDraw() { CloseBatch(QRegion()); }
+
 void FlushBatchDrawChanged(const QRegion& changed) {
   thread_local uint64_t whole_seen = 0;
   const uint64_t whole = g_whole_frame_requests.load();

@@ -13,7 +13,9 @@
 #include <QWindow>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "services/close_request.h"
 #include "services/tick_pacing.h"
@@ -77,6 +79,8 @@ void FlushBatchDraw();
 // the window already shows. The whole frame goes anyway when something else drew over it
 // since this thread's last such flush, or asked for it with PresentWholeFrame.
 void FlushBatchDrawChanged(const QRegion& changed);
+// Closes the batch without presenting anything: nothing was drawn in it.
+void EndBatchDraw();
 // The next present shows the whole frame buffer: it was painted outside a batch's changes
 // (a flash), or the window lost what it showed (exposed again). Any thread.
 void PresentWholeFrame();
@@ -86,6 +90,25 @@ uint64_t WholeFrameRequests();
 // Frames flushed so far by any thread: a screen that flushed the last one still owns what
 // the window shows. Any thread.
 uint64_t FramesFlushed();
+// What the window shows after a screen's own last frame: a screen that finds no other frame
+// flushed and no whole frame asked for since can skip drawing the same look again. One per
+// screen, used by the thread that draws it.
+class ShownFrame {
+ public:
+  // Whether the window still shows this screen's last frame, drawn with `look`.
+  bool Shows(const std::string& look) const {
+    return shown_ && look == look_ && FramesFlushed() == flushed_ && WholeFrameRequests() == whole_;
+  }
+  // Called right after the screen flushed its frame drawn with `look`.
+  void Flushed(std::string look) {
+    shown_ = true, look_ = std::move(look), flushed_ = FramesFlushed(), whole_ = WholeFrameRequests();
+  }
+
+ private:
+  bool shown_ = false;
+  std::string look_;
+  uint64_t flushed_ = 0, whole_ = 0;
+};
 // Called on the GUI thread each time a frame has been handed to the window, for measuring
 // the pacing; empty to stop. Set while no frame is presented.
 void OnFramePresented(std::function<void()> observer);

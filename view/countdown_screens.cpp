@@ -1,6 +1,6 @@
-// Round countdown screens. death() runs on the main (GUI) thread, o_death() on the receive
-// thread; each pass is one batch under em, and the GUI thread also serves its event queue
-// between passes so that the frames it queues get presented.
+// Round countdown screens. Both run on the main (GUI) thread, which serves its event queue
+// between passes so that the frames it queues get presented; a pass that draws is one batch
+// under em.
 #include "view/countdown_screens.h"
 
 #include <QCoreApplication>
@@ -58,20 +58,27 @@ void RunCountdown(const CountdownLook& look) {
   timers.resetTimer(look.timer_id);
   const bool gui_thread = OnGuiThread();
 
+  ShownFrame shown;
   for (;;) {
-    // Paced like the render loop it stands in for, rather than redrawing flat out.
+    // Paced like the render loop it stands in for; a frame is drawn only when the count or
+    // the score changed, or something else drew over the screen.
     TickPacer tick(refresh_rate[2]);
-    BeginBatchDraw();
-    ApplyCountdownFont();
-    // The screen's own colour, not ebk: a countdown on the other thread may have set that.
-    if (epn) epn->fillRect(QRect(0, 0, esw, esh), _qc(look.colour));
-    settextcolor(palette::kBlack);
     const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
-    // At 30 points the first line runs past the window's edge and would hide the count.
-    const int text_width = esw - kTextLeft - kTextLeft / 10;
-    DrawTextsFitted(kTextLeft, kFirstLineTop, look.first_line(seconds_left), text_width);
-    DrawTextsFitted(kTextLeft, kScoreLineTop, CountdownScoreText(Shared(versus.kills), Shared(versus.deaths)), text_width);
-    FlushBatchDraw();
+    const std::string first_line = look.first_line(seconds_left);
+    const std::string score_line = CountdownScoreText(Shared(versus.kills), Shared(versus.deaths));
+    if (!shown.Shows(first_line + '\n' + score_line)) {
+      BeginBatchDraw();
+      ApplyCountdownFont();
+      // The screen's own colour, not ebk, which other drawing leaves set.
+      if (epn) epn->fillRect(QRect(0, 0, esw, esh), _qc(look.colour));
+      settextcolor(palette::kBlack);
+      // At 30 points the first line runs past the window's edge and would hide the count.
+      const int text_width = esw - kTextLeft - kTextLeft / 10;
+      DrawTextsFitted(kTextLeft, kFirstLineTop, first_line, text_width);
+      DrawTextsFitted(kTextLeft, kScoreLineTop, score_line, text_width);
+      FlushBatchDraw();
+      shown.Flushed(first_line + '\n' + score_line);
+    }
     // The present tasks queued by the flush run on the GUI thread's event processing, which
     // the main loop cannot do while it waits here; doing it after the flush means em is free.
     // It also delivers a window close, which sets ecl.

@@ -1,6 +1,7 @@
-// The two five-second round screens: death() on the main thread after the local player's
-// death, o_death() on the receive thread after the peer's. Both draw into the frame buffer
-// through batches, so they take turns with any other drawing thread under em.
+// The two five-second round screens, both run by the main loop: death() after the local
+// player's fall, o_death() after the peer's. Both draw into the frame buffer through batches,
+// so they take turns with the render thread under em, and draw only when what they show
+// changes.
 #pragma once
 
 #include <cstdint>

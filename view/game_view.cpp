@@ -87,7 +87,7 @@ void DrawFrame() {
   Render_Vision(sight_x, sight_y, sight_r);
   if (cull) epn->setClipping(false);
   Render_line();
-  const QRegion sidebar_changed = Render_sidebar();
+  const QRegion sidebar_changed = Render_sidebar(whole ? QRegion(0, 0, esw, esh) : changed);
   if (!cull) {
     FlushBatchDraw();
     return;
@@ -118,10 +118,9 @@ void RenderWhile() {
     if (Shared(playerdata.round_over)) return;
     BeginBatchDraw();
     // Asked again inside the batch: a countdown that began while this thread waited for the
-    // frame buffer has drawn its screen there, and a game frame now would cover it. The
-    // batch is closed either way, showing the countdown's own frame.
+    // frame buffer has drawn its screen there, and a game frame now would cover it.
     if (Shared(playerdata.round_over))
-      FlushBatchDraw();
+      EndBatchDraw();
     else
       DrawFrame();
   });

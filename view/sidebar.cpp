@@ -208,7 +208,7 @@ struct SidebarPicture {
 
 void SetSidebarCache(bool on) { g_cache_on.store(on); }
 
-QRegion Render_sidebar() {
+QRegion Render_sidebar(const QRegion& drawn_over) {
   using namespace sidebar_layout;
   const QRegion whole(kLeft, 0, esw - kLeft, esh);
   if (!g_cache_on.load() || epn == nullptr) {
@@ -221,8 +221,18 @@ QRegion Render_sidebar() {
   const SidebarInputs now = ReadInputs();
   const bool redrawn = picture.inputs != now;
   if (redrawn) picture.Redraw(now);
+  // The frame buffer still holds the picture except where this frame drew over it and where
+  // the discs were last drawn.
+  QRegion stale = drawn_over;
+  if (redrawn || !last_dots) {
+    stale = whole;
+  } else {
+    stale += View_MinimapDotBox(last_dots->player, kMinimapScale);
+    if (last_dots->enemy) stale += View_MinimapDotBox(*last_dots->enemy, kMinimapScale);
+  }
   // Rectangle by rectangle: a plain copy each, where a clip region would blend span by span.
-  for (const QRect& rect : picture.panel) epn->drawPixmap(rect.topLeft(), picture.pixels, rect.translated(-kLeft, 0));
+  for (const QRect& rect : picture.panel.intersected(stale))
+    epn->drawPixmap(rect.topLeft(), picture.pixels, rect.translated(-kLeft, 0));
   // The discs go over the picture: they move with the players, the rest seldom does. Nothing
   // drawn after them in the sidebar reaches the minimap.
   const MinimapDots dots = View_MinimapDots(kLeft, kMinimapTop, kMinimapScale);

@@ -10,8 +10,9 @@
 // Frame-rate figure shown in the sidebar; written only by Render_sidebar.
 extern int64_t _frame;
 
-// Draws the sidebar; the part of it that may show other pixels than last time.
-QRegion Render_sidebar();
+// Draws the sidebar over a frame buffer that holds last frame's sidebar outside
+// `drawn_over`; returns the part of it that may show other pixels than last time.
+QRegion Render_sidebar(const QRegion& drawn_over);
 // On (the default), the sidebar is drawn again only when something on it changed, and
 // reused otherwise; off, it is drawn every frame. Render thread, between frames.
 void SetSidebarCache(bool on);

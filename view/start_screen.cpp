@@ -103,13 +103,8 @@ struct DrawStateGuard {
   }
 };
 
-// What the window shows when this screen drew the last frame: a frame that would look the
-// same is not drawn again. GUI thread only.
-struct ShownPage {
-  std::string look;
-  uint64_t flushed = 0, whole = 0;
-};
-ShownPage g_shown;
+// The page the window shows, when this screen drew the last frame. GUI thread only.
+ShownFrame g_shown;
 
 // Runs `draw` as one paced frame, unless the window already shows `look` as this screen drew
 // it; false when the window was closed.
@@ -117,16 +112,13 @@ template <class Draw>
 bool Frame(const std::string& look, Draw&& draw) {
   TickPacer tick(refresh_rate[2]);
   if (!ServeEvents()) return false;
-  if (look != g_shown.look || FramesFlushed() != g_shown.flushed || WholeFrameRequests() != g_shown.whole) {
+  if (!g_shown.Shows(look)) {
     const DrawStateGuard keep;
-    g_shown.whole = WholeFrameRequests();
     BeginBatchDraw();
     DrawPage();
     draw();
     FlushBatchDraw();
-    g_shown.look = look;
-    g_shown.flushed = FramesFlushed();
-    g_shown.whole = WholeFrameRequests();
+    g_shown.Flushed(look);
   }
   tick.Pace();
   return true;
