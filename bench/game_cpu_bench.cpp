@@ -46,7 +46,8 @@ std::vector<std::string> Binaries() {
 // Counter names: "cpu_percent" for this build, "compare_cpu_percent" for the other.
 std::string Named(size_t binary, const std::string& name) { return binary == 0 ? name : "compare_" + name; }
 
-// Starts `binary` with `arguments` in `work`, its output dropped; on `display` when given.
+// Starts `binary` (a path, or a name looked up in PATH) with `arguments` in `work`, its
+// output dropped; on `display` when given.
 pid_t Start(const std::string& binary, const std::filesystem::path& work, std::vector<std::string> arguments,
             const std::string& display = "") {
   const pid_t pid = fork();
@@ -58,7 +59,7 @@ pid_t Start(const std::string& binary, const std::filesystem::path& work, std::v
   std::vector<char*> argv{const_cast<char*>(binary.c_str())};
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  execv(binary.c_str(), argv.data());
+  execvp(binary.c_str(), argv.data());
   _exit(127);
 }
 
@@ -180,18 +181,7 @@ struct PrivateDisplay {
 
 // Runs xdotool on `display` with `arguments` and waits for it: true when it succeeded.
 bool Xdotool(const std::string& display, std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), "xdotool");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("DISPLAY", display.c_str(), 1);
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    execvp("xdotool", argv.data());
-    _exit(127);
-  }
+  const pid_t pid = Start("xdotool", ".", std::move(arguments), display);
   int status = 0;
   return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
