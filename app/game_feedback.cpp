@@ -24,12 +24,12 @@ constexpr int64_t kHitSoundGapMicros = 120'000;
 
 std::pair<float, float> PlayerCentre() {
   const Corner corner = PlayerCorner();
-  return {corner.x + 0.5f * playerdata.player_w, corner.y + 0.5f * playerdata.player_h};
+  return {BoxCentre(corner.x, playerdata.player_w), BoxCentre(corner.y, playerdata.player_h)};
 }
 
 std::pair<float, float> EnemyCentre() {
   const Corner corner = EnemyCorner();
-  return {corner.x + 0.5f * playerdata.enemy_w, corner.y + 0.5f * playerdata.enemy_h};
+  return {BoxCentre(corner.x, playerdata.enemy_w), BoxCentre(corner.y, playerdata.enemy_h)};
 }
 
 void ShowEffects(const GameEvent& event) {

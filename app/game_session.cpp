@@ -33,6 +33,7 @@
 #include "match/peer_address.h"
 #include "match/practice_match.h"
 #include "records/game_records.h"
+#include "records/timer_names.h"
 #include "services/background_threads.h"
 #include "services/log_management.h"
 #include "services/tick_pacing.h"
@@ -165,15 +166,15 @@ void ForgetTheMatch() {
 }
 
 void CreateStartupTimers() {
-  timers.createTimer("Energy recovery");
-  timers.createTimer("WINAPI WinMain");
-  timers.createTimer("Runtime duration");
-  timers.createTimer("Frame rate detection");
+  timers.createTimer(kEnergyRecoveryTimer);
+  timers.createTimer(kSidebarRateTimer);
+  timers.createTimer(kRuntimeTimer);
+  timers.createTimer(kRateLogTimer);
 }
 
 // One main-loop pass after the events: the round logic, then the rate log once a second.
 void MainTick(CoordinationSystem& coordination) {
-  frame[0].fetch_add(1, std::memory_order_relaxed);
+  frame[kFrameMainLoop].fetch_add(1, std::memory_order_relaxed);
   coordination.Status_update();
   // A round's end blocks here for its countdown.
   if (coordination.Death_detection()) {
@@ -185,8 +186,8 @@ void MainTick(CoordinationSystem& coordination) {
     o_death();
     coordination.End_round(CoordinationSystem::RoundEnd::kWon);
   }
-  if (timers.getTime("Frame rate detection") > 1000000) {
-    timers.resetTimer("Frame rate detection");
+  if (timers.getTime(kRateLogTimer) > 1000000) {
+    timers.resetTimer(kRateLogTimer);
     WriteRateLog();
   }
 }
@@ -195,7 +196,7 @@ void MainTick(CoordinationSystem& coordination) {
 
 void WriteRateLog() {
   for (int i = 0; i < 10; ++i) {
-    const double seconds = static_cast<double>(timers.getTime("Runtime duration")) / 1e6;
+    const double seconds = static_cast<double>(timers.getTime(kRuntimeTimer)) / 1e6;
     char value[64];
     std::snprintf(value, sizeof value, "%f", static_cast<double>(frame[i].load()) / seconds);
     LogManagement::getInstance().log("DEBUG.log", LogLevel::DEBUG,
@@ -234,11 +235,11 @@ MatchEnd PlayMatch(bool& muted, PracticeMatch* practice) {
   CreateStartupTimers();
   playerdata.vision_target_radius = 100;
   CoordinationSystem& coordination = *CoordinationSystem::getInstance();
-  refresh_rate[0] = 65;
+  refresh_rate[kRateGameLoops] = 65;
   escape_leaves.store(playerdata.online);  // the local game has nowhere to go back to
 
   for (;;) {
-    TickPacer tick(refresh_rate[0]);
+    TickPacer tick(refresh_rate[kRateGameLoops]);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (ecl.load()) break;
     MainTick(coordination);

@@ -6,5 +6,6 @@
 // process exit status.
 int RunGame(int argc, char** argv);
 
-// Ten rate lines, one per tick counter: its mean ticks per second since start-up.
+// Ten rate lines, one for each of the first ten tick counters: its mean ticks per second
+// since the first match started.
 void WriteRateLog();

@@ -51,7 +51,7 @@ void BM_FramePacing(benchmark::State& state) {
     std::thread render(RenderWhile);
     const int64_t end = SteadyMicros() + kRunMicros;
     while (SteadyMicros() < end) {
-      TickPacer tick(refresh_rate[0]);
+      TickPacer tick(refresh_rate[kRateGameLoops]);
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       PaceServingEvents(tick);
     }
@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
   Initialize_map();
   playerdata.player_x = playerdata.player_y = 775;
   playerdata.vision_x = playerdata.vision_y = 790;
-  refresh_rate[0] = 65;
-  refresh_rate[2] = 65;
+  refresh_rate[kRateGameLoops] = 65;
+  refresh_rate[kRateRenderLoop] = 65;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

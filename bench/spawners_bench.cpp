@@ -35,8 +35,8 @@ void Hit() {
   Effects_BleedEffect(0, centre, 5.0f);
 }
 
-// Every iteration is one tick, paced at refresh_rate[0] like the particle thread so that
-// the bleeding threads' 20 drops per second pile up as they do in the game; only
+// Every iteration is one tick, paced at the game loops' rate like the particle thread so
+// that the bleeding threads' 20 drops per second pile up as they do in the game; only
 // ParticleTick() is timed. `hit_every` > 0 repeats the hit every that many ticks.
 void RunTicks(benchmark::State& state, int hit_every) {
   ParticleManager& store = ParticleManager::GetInstance();
@@ -48,7 +48,7 @@ void RunTicks(benchmark::State& state, int hit_every) {
   size_t peak = 0;
   int tick = 0;
   for (auto _ : state) {
-    TickPacer pacer(refresh_rate[0]);
+    TickPacer pacer(refresh_rate[kRateGameLoops]);
     if (tick == 0 || (hit_every > 0 && tick % hit_every == 0)) Hit();
     const size_t live = store.GetParticlesCopy().size();
     const auto start = std::chrono::steady_clock::now();

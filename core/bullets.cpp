@@ -58,9 +58,9 @@ void ReportBrokenWall(int index) {
 void ReportHit(Corner player, Corner enemy) {
   network_transmission.pushOutgoing(BuildAttackNotification());
   const PlayerData& p = playerdata;
-  const float enemy_cx = enemy.x + p.enemy_w * 0.5f, enemy_cy = enemy.y + p.enemy_h * 0.5f;
+  const float enemy_cx = BoxCentre(enemy.x, p.enemy_w), enemy_cy = BoxCentre(enemy.y, p.enemy_h);
   float dx = 0, dy = 0;
-  cs->CalculateDirectionVector(player.x + p.player_w * 0.5f, player.y + p.player_h * 0.5f, enemy_cx, enemy_cy, dx, dy);
+  cs->CalculateDirectionVector(BoxCentre(player.x, p.player_w), BoxCentre(player.y, p.player_h), enemy_cx, enemy_cy, dx, dy);
   game_events.Raise({.kind = GameEventKind::kHitGiven, .x = enemy_cx, .y = enemy_cy, .vx = dx, .vy = dy});
 }
 
@@ -77,7 +77,7 @@ bool StepBullet(BulletMotion& m, float time_scale, int box, int* wall_cell) {
   }
   if (wall_cell != nullptr) {
     WallHit wall;
-    const float centre_x = x + 0.5f * box, centre_y = y + 0.5f * box;
+    const float centre_x = BoxCentre(x, box), centre_y = BoxCentre(y, box);
     if (hit_x) wall.Consider(TruncatePixel(x), TruncatePixel(m.y), box, centre_x, centre_y);
     if (hit_y) wall.Consider(TruncatePixel(m.x), TruncatePixel(y), box, centre_x, centre_y);
     *wall_cell = wall.cell;
@@ -96,7 +96,7 @@ void Shoot() {
 int Launch_bullet(float target_x, float target_y) {
   const PlayerData& p = playerdata;
   const Corner player = PlayerCorner();
-  const float cx = player.x + p.player_w * 0.5f, cy = player.y + p.player_h * 0.5f;
+  const float cx = BoxCentre(player.x, p.player_w), cy = BoxCentre(player.y, p.player_h);
   const float dx = target_x - cx, dy = target_y - cy;
   // A cursor on the centre gives a bullet at rest rather than a division by zero.
   const float len = std::max(std::sqrt(dx * dx + dy * dy), 0.001f);
@@ -108,7 +108,7 @@ int Launch_bullet(float target_x, float target_y) {
     while (i < kBulletSlots && bullet.slots[i].active) ++i;
     if (i == kBulletSlots) return -1;
     bullet.motion[i] = launched;
-    bullet.slots[i].fired_frame = frame[0].load();
+    bullet.slots[i].fired_frame = frame[kFrameMainLoop].load();
     bullet.slots[i].active = true;
   }
   game_events.Raise({.kind = GameEventKind::kFired, .x = cx, .y = cy, .vx = launched.vx, .vy = launched.vy});
@@ -116,7 +116,7 @@ int Launch_bullet(float target_x, float target_y) {
 }
 
 void Bullet_tick() {
-  const int64_t now = frame[0].load();
+  const int64_t now = frame[kFrameMainLoop].load();
   const float k = TimeScale();
   const float size = bullet.size;
   const int box = TruncatePixel(size);
@@ -159,7 +159,9 @@ void Bullet_tick() {
   }
 }
 
-void Bullet_control() { RunFixedRateLoop(refresh_rate[0], &frame[2], [] { Bullet_tick(); }); }
+void Bullet_control() {
+  RunFixedRateLoop(refresh_rate[kRateGameLoops], &frame[kFrameBulletLoop], [] { Bullet_tick(); });
+}
 
 bool FireCooldown::Tick(bool held) {
   if (ticks_since_shot_ < kFireIntervalTicks) ++ticks_since_shot_;

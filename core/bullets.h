@@ -5,7 +5,8 @@
 
 #include "core/rules_tuning.h"
 
-// Samples the fire slot of the key tables; true while it is held.
+// Samples the fire slot of the key tables; true while it is held, and once after a click
+// too short for a control tick to see it held.
 bool Fire();
 
 // Launches one bullet from the player's centre toward the mouse cursor, if one is free.

@@ -14,6 +14,7 @@
 #include "core/rules_tuning.h"
 #include "records/command_string.h"
 #include "records/game_records.h"
+#include "records/timer_names.h"
 #include "services/timer_manager.h"
 
 CoordinationSystem* cs = CoordinationSystem::getInstance();
@@ -85,8 +86,8 @@ bool CoordinationSystem::Search_blocks(int x, int y, int w, int h) const {
 void CoordinationSystem::Status_update() {
   // This thread alone writes energy and the vision circle; the others read them as atomics.
   float energy = playerdata.energy;
-  if (energyTimers->getTime("Energy recovery") > kEnergyRecoveryMicros) {
-    energyTimers->resetTimer("Energy recovery");
+  if (energyTimers->getTime(kEnergyRecoveryTimer) > kEnergyRecoveryMicros) {
+    energyTimers->resetTimer(kEnergyRecoveryTimer);
     energy = static_cast<float>(static_cast<double>(energy) + 0.1);
   }
   SetShared(playerdata.energy, std::min(energy, playerdata.max_energy));
@@ -96,8 +97,8 @@ void CoordinationSystem::Status_update() {
             static_cast<float>(playerdata.vision_radius +
                                (static_cast<double>(playerdata.vision_target_radius) - playerdata.vision_radius) * a));
   const Corner player = PlayerCorner();
-  const double centre_x = player.x + playerdata.player_w * 0.5;
-  const double centre_y = player.y + playerdata.player_h * 0.5;
+  const double centre_x = BoxCentre(player.x, playerdata.player_w);
+  const double centre_y = BoxCentre(player.y, playerdata.player_h);
   SetShared(playerdata.vision_x, static_cast<float>(playerdata.vision_x + (centre_x - playerdata.vision_x) * a));
   SetShared(playerdata.vision_y, static_cast<float>(playerdata.vision_y + (centre_y - playerdata.vision_y) * a));
 }
@@ -105,8 +106,8 @@ void CoordinationSystem::Status_update() {
 bool CoordinationSystem::Death_detection() {
   PlayerData& p = playerdata;
   const Corner player = PlayerCorner();
-  const double cx = player.x + p.player_w * 0.5;
-  const double cy = player.y + p.player_h * 0.5;
+  const double cx = BoxCentre(player.x, p.player_w);
+  const double cy = BoxCentre(player.y, p.player_h);
   // Written so that a NaN centre counts as outside: such a player could never move again,
   // and respawning brings it back.
   if (cx >= 0 && cx <= kArenaSize && cy >= 0 && cy <= kArenaSize) return false;

@@ -1,7 +1,8 @@
 // Coordination of the match on the shared records: the grid search that tells which maze
 // cells a box touches (physics and bullet threads), the per-tick status, death and round-end
-// rules of the main thread, which report a fall and a round won as game events. Stateless
-// apart from the records it reads and the stopwatch registry its energy recovery runs on.
+// rules of the main thread, which report a fall and a round won as game events. Beside the
+// records and the registry its energy recovery's stopwatch is in, its one state is the
+// victory request, an atomic that the receive thread sets and the main thread takes.
 #pragma once
 
 #include <array>

@@ -1,6 +1,6 @@
 // What happens in the game, as the rules report it: a shot, a hit given or taken, a wall
-// cell cleared, a fall, a round won. The rules raise events on the control, bullet, physics,
-// main and receive threads; the top layer subscribes the consumers (effects, sound, network)
+// cell cleared, a fall, a round won. The rules raise events on the control, bullet, main and
+// receive threads; the top layer subscribes the consumers (effects, sound, network)
 // before the game threads start and removes them after the threads end. A handler runs at
 // once on the raising thread; a queue is drained by its owner's thread.
 #pragma once

@@ -7,7 +7,7 @@
 GhostBullets ghost_bullets;
 
 void GhostBullets::Launch(float x, float y, float vx, float vy) {
-  const int64_t now = frame[0].load();
+  const int64_t now = frame[kFrameMainLoop].load();
   std::lock_guard lock(mutex_);
   int slot = next_;
   for (int i = 0; i < kCapacity; ++i) {
@@ -22,7 +22,7 @@ void GhostBullets::Launch(float x, float y, float vx, float vy) {
 }
 
 void GhostBullets::Tick(float time_scale, int box) {
-  const int64_t now = frame[0].load();
+  const int64_t now = frame[kFrameMainLoop].load();
   const int64_t lifetime = bullet.lifetime;
   std::lock_guard lock(mutex_);
   for (Ghost& ghost : ghosts_) {

@@ -1,5 +1,5 @@
-// Maze carving and its copy into _map (main thread, start-up only; the cell kinds are
-// written under map_mutex because the bullet and receive threads change them later).
+// Maze carving and its copy into _map (main thread, while no game thread runs; the cell
+// kinds are written under map_mutex because the bullet and receive threads change them later).
 #include "core/maze_generator.h"
 
 #include <cstdlib>

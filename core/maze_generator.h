@@ -1,6 +1,7 @@
 // Random maze for the arena: a depth-first carving over the odd-odd cells with an open
 // outer ring, and its copy into the shared maze record.
-// Called once on the main thread at start-up, before any game thread runs.
+// Called on the main thread at start-up and again for each match after a left one, once
+// that match's threads have ended; never while a game thread runs.
 #pragma once
 
 // Fills every element of `grid` ([row][column], true = wall) with a new maze, seeding the

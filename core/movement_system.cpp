@@ -2,11 +2,8 @@
 // Single-threaded by contract; only the timer registry it calls is shared.
 #include "core/movement_system.h"
 
+#include "records/timer_names.h"
 #include "services/timer_manager.h"
-
-namespace {
-const char* const kGapTimer = "inputGap";
-}
 
 MovementSystem* movementSys = MovementSystem::instance();
 
@@ -21,11 +18,11 @@ void MovementSystem::useTimers(TimerManager& registry) { gapTimers = &registry; 
 
 void MovementSystem::updateInput(const KeyFrame& frame) {
   // The first call creates the stopwatch, so its gap reads about zero.
-  gapTimers->createTimer(kGapTimer);
+  gapTimers->createTimer(kInputGapTimer);
   previous = current;
   current = frame;
-  inputGap = gapTimers->getTime(kGapTimer);
-  gapTimers->resetTimer(kGapTimer);
+  inputGap = gapTimers->getTime(kInputGapTimer);
+  gapTimers->resetTimer(kInputGapTimer);
 }
 
 void MovementSystem::update(float /*dt*/) {

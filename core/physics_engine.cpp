@@ -1,4 +1,4 @@
-// Physics helpers (called from the physics, control and bullet threads; no state).
+// Physics helpers (called from the physics, bullet and practice opponent threads; no state).
 #include "core/physics_engine.h"
 
 #include <cmath>

@@ -1,5 +1,5 @@
 // Integration, box overlap and segment-against-box tests shared by the player and bullet
-// loops. Stateless, so the physics, control and bullet threads call it freely.
+// loops. Stateless, so the physics, bullet and practice opponent threads call it freely.
 #pragma once
 
 #include <vector>

@@ -61,18 +61,18 @@ void Physics_step() {
 
 void WhileControl() {
   FireCooldown cooldown;
-  RunFixedRateLoop(refresh_rate[0], nullptr, [&cooldown] {
+  RunFixedRateLoop(refresh_rate[kRateGameLoops], nullptr, [&cooldown] {
     // A countdown ignores input and leaves the tick uncounted, but the tick still sleeps
     // its period rather than spinning a core until the round restarts.
     if (Shared(playerdata.round_over)) return;
     Detecting_movement();
     if (cooldown.Tick(Fire())) Shoot();  // at most one shot per tick, a steady stream while held
-    frame[4].fetch_add(1, std::memory_order_relaxed);
+    frame[kFrameControlLoop].fetch_add(1, std::memory_order_relaxed);
   });
 }
 
 void WhileCalculate() {
-  RunFixedRateLoop(refresh_rate[0], &frame[3], [] {
+  RunFixedRateLoop(refresh_rate[kRateGameLoops], &frame[kFramePhysicsLoop], [] {
     Physics_step();
     // The new position leaves for the peer right away rather than up to a tick later.
     network_transmission.send_wake.Ring();

@@ -1,5 +1,6 @@
 // The control loop (held W/A/S/D keys to velocity, control thread) and the physics loop
-// (velocity to position with wall stops, physics thread). Both share playerdata unlocked.
+// (velocity to position with wall stops, physics thread). Each step holds motion_mutex
+// while it reads and writes the player's position and velocity.
 #pragma once
 
 // One control step: refresh the keyboard monitor, bound the velocity from above by

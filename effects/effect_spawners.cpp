@@ -5,6 +5,7 @@
 
 #include "effects/effects_tuning.h"
 #include "gfx/graphics.h"
+#include "records/timer_names.h"
 #include "services/background_threads.h"
 #include "services/tick_pacing.h"
 #include "services/timer_manager.h"
@@ -285,7 +286,7 @@ void Effects_BleedEffect(int target, const std::function<std::pair<float, float>
   // Only two targets have a flag; an empty source would throw on the bleeding thread and
   // take the whole process down.
   if ((target != 0 && target != 1) || !position) return;
-  const std::string name = target == 0 ? "player_bleed" : "enemy_bleed";
+  const std::string name = target == 0 ? kPlayerBleedTimer : kEnemyBleedTimer;
   std::lock_guard lock(g_bleed_mutex);
   if (!timers.resetTimer(name)) timers.createTimer(name);
   if (g_bleed_running[target].exchange(true)) return;  // the running bleed now lasts longer

@@ -1,6 +1,6 @@
 // Motion trail history and its blur worker. capture/apply/reset/ShiftCache run on the
-// render thread, ThreadBlur on the worker; slotMutex is held only for slot and pixmap
-// access, so the render thread never waits for a blur and no frame dies under the worker.
+// owner's thread, ThreadBlur on the worker; slotMutex is held only for slot and pixmap
+// access, so the owner never waits for a blur and no frame dies under the worker.
 #include "effects/motion_blur.h"
 
 #include <QMutexLocker>

@@ -1,6 +1,7 @@
 // Motion trail: a short history of presented frames, painted back with fading opacity,
-// the newest one blurred on a worker thread. The render thread captures and applies; the
-// worker only blurs, and swaps its result in under a short slot lock.
+// the newest one blurred on a worker thread. The game no longer draws a trail; the owner's
+// thread (a test's, the effects benchmark's) captures and applies, the worker only blurs
+// and swaps its result in under a short slot lock.
 #pragma once
 
 #include <QImage>

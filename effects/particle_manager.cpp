@@ -117,5 +117,5 @@ void ParticleTick() {
 
 void up_particle() {
   ParticleManager::GetInstance();
-  RunFixedRateLoop(refresh_rate[0], nullptr, ParticleTick);
+  RunFixedRateLoop(refresh_rate[kRateGameLoops], nullptr, ParticleTick);
 }

@@ -1,6 +1,7 @@
 // The particle store: every live spark, dust grain and blood drop, moved and aged by the
-// particle thread, fed by the effect spawners (bullet, bleeding and receive threads) and
-// drawn from a snapshot by the render thread. One mutex guards the live sequence.
+// particle thread, fed by the effect spawners (the bullet thread's blood splash, the bleeding
+// threads' drops), drawn from a snapshot by the render thread and emptied by the main thread
+// between matches. One mutex guards the live sequence.
 #pragma once
 
 #include <functional>

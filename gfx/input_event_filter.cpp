@@ -1,6 +1,6 @@
 // Input event filter and the input globals it fills.
-// eventFilter runs on the GUI thread; the atomic tables are polled by the control thread
-// and ecl by the main loop.
+// eventFilter runs on the GUI thread; the atomic key tables are polled by the control
+// thread and the title screens, the pointer is read by any thread, and ecl by every loop.
 #include "gfx/input_event_filter.h"
 
 #include "gfx/graphics.h"

@@ -1,5 +1,6 @@
-// Keyboard monitor singleton and the key-slot sampling shared with the fire query.
-// Runs on the control thread; reads the atomic key tables that the GUI thread writes.
+// Keyboard monitor singleton and the key-slot sampling shared with the fire query. The
+// monitor and the fire query run on the control thread, the title screens' sampling on the
+// GUI thread; all read the atomic key tables that the GUI thread's event filter writes.
 #include "gfx/key_monitor.h"
 
 #include "gfx/graphics.h"

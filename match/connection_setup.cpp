@@ -3,14 +3,11 @@
 // callbacks on the room manager's receive thread.
 #include "match/connection_setup.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <deque>
 #include <iterator>
 #include <iomanip>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "match/peer_address.h"
 #include "services/tick_pacing.h"
@@ -90,23 +87,10 @@ std::pair<std::string, int> OpenNewConsoleInputIPPort(std::istream& in, std::ost
 
 bool IsValidIP(const std::string& text) { return CanonicalIPv4(text).has_value(); }
 
-bool isPortAvailable(unsigned short port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
-  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return bound;
-}
+bool isPortAvailable(unsigned short port) { return PortBinds(SOCK_STREAM, port); }
 
 unsigned short getFirstAvailablePort(unsigned short first, unsigned short last) {
-  // A wider counter, so a range ending at 65535 does not wrap round.
-  for (unsigned int port = first; port <= last; ++port)
-    if (isPortAvailable(static_cast<unsigned short>(port))) return static_cast<unsigned short>(port);
-  return 0;
+  return FirstBindingPort(SOCK_STREAM, first, last);
 }
 
 std::vector<std::string> getLocalIPAddresses() { return {}; }
@@ -118,11 +102,24 @@ void thread1s(std::string& /*text*/, std::vector<RoomInfo>& rooms, UdpRoomManage
     ~ClearBusy() { SearchRooms_ending = false; }
   } clear_busy;  // also when a search throws, or no search could ever run again
   std::vector<RoomInfo> found;
-  for (const unsigned short port : kRoomSearchPorts) {
-    const std::vector<RoomInfo> answered = manager.SearchRooms(port, kRoomSearchTimeoutMs);
-    found.insert(found.end(), answered.begin(), answered.end());
-  }
+  static const std::atomic<bool> never{false};
+  SearchRoomPorts(manager, kRoomSearchTimeoutMs, never, [&found](const RoomInfo& room) {
+    found.push_back(room);
+    return false;
+  });
   rooms = std::move(found);
+}
+
+bool SearchRoomPorts(UdpRoomManager& manager, int timeout_ms, const std::atomic<bool>& cancelled,
+                     const std::function<bool(const RoomInfo&)>& take) {
+  for (const unsigned short port : kRoomSearchPorts) {
+    for (const RoomInfo& room : manager.SearchRooms(port, timeout_ms, cancelled)) {
+      if (cancelled) return false;
+      if (take(room)) return true;
+    }
+    if (cancelled) return false;
+  }
+  return false;
 }
 
 namespace {

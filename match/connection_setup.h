@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,11 @@ bool isPortAvailable(unsigned short port);
 unsigned short getFirstAvailablePort(unsigned short first, unsigned short last);
 // Always empty.
 std::vector<std::string> getLocalIPAddresses();
+
+// Searches each of kRoomSearchPorts in order, offering every room found to `take` until it
+// takes one (true) or `cancelled` is set; true when a room was taken.
+bool SearchRoomPorts(UdpRoomManager& manager, int timeout_ms, const std::atomic<bool>& cancelled,
+                     const std::function<bool(const RoomInfo&)>& take);
 
 // One room search on each of kRoomSearchPorts in order; `rooms` gets all answers (no
 // merging across ports). Returns at once, leaving `rooms` alone, while another search runs.

@@ -37,16 +37,8 @@ std::vector<unsigned char> BuildPortMessage(uint16_t port) {
 std::optional<uint16_t> ParsePortMessage(const std::vector<unsigned char>& bytes) {
   const std::string text(bytes.begin(), bytes.end());
   const size_t prefix = sizeof kPortPrefix - 1;
-  if (text.size() < prefix + 2 || text.compare(0, prefix, kPortPrefix) != 0 || text.back() != '}') return std::nullopt;
-  const std::string digits = text.substr(prefix, text.size() - prefix - 1);
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  unsigned value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
+  if (text.size() < prefix + 1 || text.compare(0, prefix, kPortPrefix) != 0 || text.back() != '}') return std::nullopt;
+  return ParsePort(text.substr(prefix, text.size() - prefix - 1));
 }
 
 void RoomLeavingTask(UdpRoomManager& rooms) {
@@ -117,15 +109,13 @@ void LanPairing::Set(Phase phase, std::string text) {
 }
 
 std::optional<LanPairing::Partner> LanPairing::JoinSomeRoom() {
-  for (const unsigned short port : kRoomSearchPorts) {
-    for (const RoomInfo& room : rooms_.SearchRooms(port, timings_.search_ms, cancelled_)) {
-      if (cancelled_) return std::nullopt;
-      if (rooms_.JoinRoom(room.ip, room.port)) return Partner{room.ip, false};
-    }
-    if (cancelled_) return std::nullopt;
-  }
-  LogPairing("the room search found no room to join");
-  return std::nullopt;
+  std::optional<Partner> partner;
+  SearchRoomPorts(rooms_, timings_.search_ms, cancelled_, [&](const RoomInfo& room) {
+    if (rooms_.JoinRoom(room.ip, room.port)) partner = Partner{room.ip, false};
+    return partner.has_value();
+  });
+  if (!partner && !cancelled_) LogPairing("the room search found no room to join");
+  return partner;
 }
 
 unsigned short LanPairing::OpenRoom() {

@@ -117,8 +117,8 @@ void HitReaction() {
   {
     std::lock_guard lock(motion_mutex);
     PlayerData& p = playerdata;
-    hit.x = p.player_x + 0.5f * p.player_w, hit.y = p.player_y + 0.5f * p.player_h;
-    cs->CalculateDirectionVector(hit.x, hit.y, p.enemy_x + 0.5f * p.enemy_w, p.enemy_y + 0.5f * p.enemy_h, hit.vx,
+    hit.x = BoxCentre(p.player_x, p.player_w), hit.y = BoxCentre(p.player_y, p.player_h);
+    cs->CalculateDirectionVector(hit.x, hit.y, BoxCentre(p.enemy_x, p.enemy_w), BoxCentre(p.enemy_y, p.enemy_h), hit.vx,
                                  hit.vy);
     p.velocity_x += kKnockPixelsPerTick * hit.vx;
     p.velocity_y += kKnockPixelsPerTick * hit.vy;
@@ -243,7 +243,8 @@ bool Initialize_network() {
   if (match_link.load() != nullptr) return true;
   // Strangers' datagrams go at the door, before they take a place in the queue.
   _network.acceptOnlyFrom(playerdata.peer_ip, playerdata.peer_port);
-  return _network.start(0, playerdata.local_port);
+  // Datagrams only: nothing in a match speaks TCP, and a listener would take anyone's call.
+  return _network.startUDP(playerdata.local_port);
 }
 
 void Send_Map() {
@@ -341,7 +342,7 @@ void Receive_tick() {
 void Send_thread() {
   if (!playerdata.online) return;
   timers.createTimer(kMapSyncTimer);
-  RunWakeableLoop(send_rate, &frame[5], network_transmission.send_wake, [] {
+  RunWakeableLoop(send_rate, &frame[kFrameSendLoop], network_transmission.send_wake, [] {
     try {
       Send_tick();
     } catch (const std::exception&) {

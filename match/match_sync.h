@@ -13,12 +13,12 @@
 #include "match/match_link.h"
 #include "core/rules_tuning.h"
 #include "records/command_string.h"
+#include "records/timer_names.h"  // kMapSyncTimer, the stopwatch of the resends below
 #include "transport/network_manager.h"
 
 // The host sends its whole maze, and both sides their score, this often: a lost datagram
 // heals within one period.
 inline constexpr int64_t kResyncMicros = 2'000'000;
-inline constexpr char kMapSyncTimer[] = "map synchronize";
 
 // Tick rates of the two loops: 65 sends a second, one receive pass every 4 ms.
 extern std::atomic<int32_t> send_rate;
@@ -38,9 +38,11 @@ void Receiving_thread();
 void Send_Map();
 // This side's position, as one unit.
 void Send_coordinates();
-// Applies one parsed command from the peer; true for coordinates, maze cells and shots
-// (handled), false for everything else, which the caller files. Throws, like the parser, on a value it cannot use: a non-number,
-// a non-finite number, or an integer out of range; the caller drops such a command.
+// Applies one parsed command from the peer: coordinates, maze cells, shots, death notices,
+// scores and hits. True for the first three; false for the others, applied all the same, and
+// for unknown ones, which the caller then files in `incoming`. Throws, like the parser, on a
+// value it cannot use (a non-number, a non-finite number, an integer out of range); the
+// caller drops such a command.
 bool Process_command(ParsedCommand command);
 
 // The send loop's queue of this side's game events: it sends every shot fired. The session

@@ -1,4 +1,5 @@
-// Address and port parsing, the host choice and UDP port probes (main thread, before a match).
+// Address and port parsing, the host choice and UDP port probes (main thread before a match;
+// the LAN pairing's thread too).
 #include "match/peer_address.h"
 
 #include <arpa/inet.h>
@@ -116,9 +117,9 @@ std::string LanAddresses() {
 
 namespace {
 
-// A UDP socket bound to 0.0.0.0:port, or -1.
-int BindUdp(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+// A socket of `type` bound to 0.0.0.0:port, or -1.
+int BindAnyAddress(int type, uint16_t port) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -131,16 +132,27 @@ int BindUdp(uint16_t port) {
 
 }  // namespace
 
-bool isUdpPortAvailable(uint16_t port) {
-  const int fd = BindUdp(port);
+bool PortBinds(int type, uint16_t port) {
+  const int fd = BindAnyAddress(type, port);
   if (fd < 0) return false;
   close(fd);
   return true;
 }
 
+uint16_t FirstBindingPort(int type, uint16_t first, uint16_t last) {
+  // A wider counter, so a range ending at 65535 does not wrap round.
+  for (unsigned int port = first == 0 ? 1 : first; port <= last; ++port)
+    if (PortBinds(type, static_cast<uint16_t>(port))) return static_cast<uint16_t>(port);
+  return 0;
+}
+
+bool isUdpPortAvailable(uint16_t port) { return PortBinds(SOCK_DGRAM, port); }
+
+uint16_t FirstFreeUdpPort(uint16_t first) { return FirstBindingPort(SOCK_DGRAM, first); }
+
 UdpPortReservation::UdpPortReservation(uint16_t first) {
   for (unsigned int port = first == 0 ? 1 : first; port <= 65535 && fd_ < 0; ++port) {
-    fd_ = BindUdp(static_cast<uint16_t>(port));
+    fd_ = BindAnyAddress(SOCK_DGRAM, static_cast<uint16_t>(port));
     if (fd_ >= 0) port_ = static_cast<uint16_t>(port);
   }
 }
@@ -152,8 +164,3 @@ void UdpPortReservation::Release() {
   fd_ = -1;
 }
 
-uint16_t FirstFreeUdpPort(uint16_t first) {
-  for (unsigned int port = first == 0 ? 1 : first; port <= 65535; ++port)
-    if (isUdpPortAvailable(static_cast<uint16_t>(port))) return static_cast<uint16_t>(port);
-  return 0;
-}

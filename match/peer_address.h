@@ -1,6 +1,7 @@
 // Reading and checking the peer's address and port as players type them, and the choices
 // that both sides of a direct match must make alike. Pure functions apart from the socket
-// probes; called on the main thread before a match starts.
+// probes; called on the main thread before a match starts, and the address ones also on the
+// LAN pairing's thread.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,12 @@ std::string LocalAddressToward(const std::string& peer_ip);
 
 // This machine's IPv4 addresses other than loopback, comma-separated; empty when it has none.
 std::string LanAddresses();
+
+// True when a socket of `type` (SOCK_DGRAM, SOCK_STREAM) binds to 0.0.0.0 at `port`.
+bool PortBinds(int type, uint16_t port);
+// First port of [first, last] (port 0 left out) at which a socket of `type` binds; 0 for
+// none or an empty range.
+uint16_t FirstBindingPort(int type, uint16_t first, uint16_t last = 65535);
 
 // True when a UDP socket binds to 0.0.0.0 at `port`.
 bool isUdpPortAvailable(uint16_t port);

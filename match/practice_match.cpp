@@ -27,7 +27,7 @@ void PracticeMatch::Stop() {
 void PracticeMatch::Run() {
   std::vector<std::string> heard, said;
   MatchLink& end = link_.OpponentEnd();
-  RunFixedRateLoop(refresh_rate[0], nullptr, [&] {
+  RunFixedRateLoop(refresh_rate[kRateGameLoops], nullptr, [&] {
     end.Take(heard);
     for (const std::string& text : heard) opponent_.Hear(text);
     heard.clear();

@@ -229,8 +229,8 @@ void PracticeOpponent::ApplyHit(const std::vector<std::string>& values) {
   // While a countdown runs nobody is in play, and a knock would only carry into the next round.
   if (phase_ != Phase::kInPlay) return;
   float dx = 0, dy = 0;
-  CoordinationSystem::getInstance()->CalculateDirectionVector(x_ + 0.5f * box_w_, y_ + 0.5f * box_h_,
-                                                              player_.x + 0.5f * box_w_, player_.y + 0.5f * box_h_,
+  CoordinationSystem::getInstance()->CalculateDirectionVector(BoxCentre(x_, box_w_), BoxCentre(y_, box_h_),
+                                                              BoxCentre(player_.x, box_w_), BoxCentre(player_.y, box_h_),
                                                               dx, dy);
   vx_ += kKnockPixelsPerTick * dx;
   vy_ += kKnockPixelsPerTick * dy;
@@ -287,7 +287,7 @@ void PracticeOpponent::Tick(std::vector<std::string>& out) {
     Think(key_x, key_y);
     MaybeFire();
     Move(key_x, key_y);
-    if (!Inside(x_ + 0.5f * box_w_, y_ + 0.5f * box_h_)) Fall();
+    if (!Inside(BoxCentre(x_, box_w_), BoxCentre(y_, box_h_))) Fall();
   }
   StepBullets();
 
@@ -317,7 +317,7 @@ bool PracticeOpponent::PlayerSeen(int ticks_ago, Point& centre) const {
   const int64_t t = std::max<int64_t>(tick_ - ticks_ago, 1);
   const size_t slot = static_cast<size_t>(t % kHistory);
   if (!seen_valid_[slot]) return false;
-  centre = {seen_[slot].x + 0.5f * box_w_, seen_[slot].y + 0.5f * box_h_};
+  centre = {BoxCentre(seen_[slot].x, box_w_), BoxCentre(seen_[slot].y, box_h_)};
   // A parked or falling player is nobody to aim at.
   return Inside(centre.x, centre.y);
 }
@@ -330,7 +330,7 @@ PracticeOpponent::Point PracticeOpponent::PredictedPlayer() const {
   const float vx = (now.x - before.x) / kSpan, vy = (now.y - before.y) / kSpan;
   if (std::hypot(vx, vy) > 2 * kKnockPixelsPerTick) return now;  // a respawn, not a motion
   // Ahead by the time its bullet takes to get there, and by the reaction it lags behind.
-  const float me_x = x_ + 0.5f * box_w_, me_y = y_ + 0.5f * box_h_;
+  const float me_x = BoxCentre(x_, box_w_), me_y = BoxCentre(y_, box_h_);
   const float ahead = style_.lead * (std::hypot(now.x - me_x, now.y - me_y) / bullet_speed_ + style_.reaction_ticks);
   return {now.x + vx * ahead, now.y + vy * ahead};
 }
@@ -338,7 +338,7 @@ PracticeOpponent::Point PracticeOpponent::PredictedPlayer() const {
 void PracticeOpponent::Think(int& key_x, int& key_y) {
   key_x = key_y = 0;
   if (tick_ - knocked_tick_ < style_.stun_ticks) return;  // still reeling from a knock
-  const Point me{x_ + 0.5f * box_w_, y_ + 0.5f * box_h_};
+  const Point me{BoxCentre(x_, box_w_), BoxCentre(y_, box_h_)};
   Point goal = me;
   Point seen{};
   if (PlayerSeen(style_.reaction_ticks, seen)) {
@@ -401,7 +401,7 @@ bool PracticeOpponent::Exposed(Point me, Point player) const {
 
 // The centre of the nearest cell, a few steps away at most, where the player cannot throw it off.
 bool PracticeOpponent::FindCover(Point player, Point& cover) const {
-  const Point me{x_ + 0.5f * box_w_, y_ + 0.5f * box_h_};
+  const Point me{BoxCentre(x_, box_w_), BoxCentre(y_, box_h_)};
   std::array<int16_t, kMapCells> from_me;
   FillDistances(CellOf(me.x, me.y), from_me);
   constexpr int kReach = 4;
@@ -470,7 +470,7 @@ void PracticeOpponent::ChooseSpot(Point player) {
   plan_ = Plan{};
   plan_.for_player = player;
   plan_.made_tick = tick_;
-  const Point me{x_ + 0.5f * box_w_, y_ + 0.5f * box_h_};
+  const Point me{BoxCentre(x_, box_w_), BoxCentre(y_, box_h_)};
   std::array<int16_t, kMapCells> from_me;
   FillDistances(CellOf(me.x, me.y), from_me);
   const float edge_now = EdgeDistance(player.x, player.y);
@@ -531,7 +531,7 @@ void PracticeOpponent::SteerTo(Point goal, int& key_x, int& key_y) {
     goal_cell_ = goal_cell;
     goal_version_ = maze_version_;
   }
-  const float me_x = x_ + 0.5f * box_w_, me_y = y_ + 0.5f * box_h_;
+  const float me_x = BoxCentre(x_, box_w_), me_y = BoxCentre(y_, box_h_);
   const int here = CellOf(me_x, me_y);
   float target_x = goal.x, target_y = goal.y;
   bool along_x = true;
@@ -604,8 +604,8 @@ void PracticeOpponent::KeepOffTheEdge(int& key_x, int& key_y) const {
     if (rest < kBrakeMargin) key = v < 0 ? 1 : (key < 0 ? 0 : key);
     if (rest > kArena - kBrakeMargin) key = v > 0 ? -1 : (key > 0 ? 0 : key);
   };
-  guard(x_ + 0.5f * box_w_, vx_, key_x);
-  guard(y_ + 0.5f * box_h_, vy_, key_y);
+  guard(BoxCentre(x_, box_w_), vx_, key_x);
+  guard(BoxCentre(y_, box_h_), vy_, key_y);
 }
 
 void PracticeOpponent::MaybeFire() {
@@ -614,7 +614,7 @@ void PracticeOpponent::MaybeFire() {
   Point seen{};
   if (!PlayerSeen(style_.reaction_ticks, seen)) return;
   const Point aim = style_.hunts ? PredictedPlayer() : seen;
-  const Point me{x_ + 0.5f * box_w_, y_ + 0.5f * box_h_};
+  const Point me{BoxCentre(x_, box_w_), BoxCentre(y_, box_h_)};
   const float distance = std::hypot(aim.x - me.x, aim.y - me.y);
   if (distance > kShotRange || !ClearShot(me, aim, 0.5f * box_w_)) return;
   if (style_.hunts && !(Wary() && Exposed(me, aim))) {
@@ -745,7 +745,7 @@ void PracticeOpponent::StepBullets() {
       b.vx = vx, b.vy = vy, b.x = x, b.y = y;
     } else {
       WallPick pick;
-      const float centre_x = x + 0.5f * static_cast<float>(box), centre_y = y + 0.5f * static_cast<float>(box);
+      const float centre_x = BoxCentre(x, static_cast<float>(box)), centre_y = BoxCentre(y, static_cast<float>(box));
       if (hit_x) pick.Consider(wall_, TruncatePixel(x), TruncatePixel(b.y), box, centre_x, centre_y);
       if (hit_y) pick.Consider(wall_, TruncatePixel(b.x), TruncatePixel(y), box, centre_x, centre_y);
       if (pick.cell >= 0) {

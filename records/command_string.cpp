@@ -1,5 +1,5 @@
-// Command-string parsing and building; pure functions called from the bullet, main, send
-// and receive threads. Numbers go through the "C" locale: Qt adopts the user's locale at
+// Command-string parsing and building; pure functions called from the bullet, main, send,
+// receive and practice opponent threads. Numbers go through the "C" locale: Qt adopts the user's locale at
 // start-up, and a decimal comma would make the two peers misread each other's floats.
 #include "records/command_string.h"
 

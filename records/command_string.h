@@ -1,6 +1,6 @@
 // Command strings exchanged with the peer: a 20-character name followed by {value} groups.
-// Building (bullet, main and send threads) and taking apart (receive thread) are pure
-// functions without state, safe on any thread.
+// Building (bullet, main and send threads) and taking apart (receive thread), and both on the
+// practice opponent's thread, are pure functions without state, safe on any thread.
 #pragma once
 
 #include <cstddef>

@@ -161,7 +161,7 @@ Network_transmission network_transmission;
 
 float TimeScale() {
   // A rate below 1 would make k zero or infinite and poison every position with NaN.
-  const int32_t numerator = std::max<int32_t>(refresh_rate[1].load(), 1);
-  const int32_t rate = std::max<int32_t>(refresh_rate[0].load(), 1);
+  const int32_t numerator = std::max<int32_t>(refresh_rate[kRateTimeScaleBase].load(), 1);
+  const int32_t rate = std::max<int32_t>(refresh_rate[kRateGameLoops].load(), 1);
   return static_cast<float>(numerator) / static_cast<float>(rate);
 }

@@ -1,7 +1,8 @@
 // The game's process-wide records: the players, the maze, the bullet pool, the score,
 // the tick counters and target rates, and the command lists for the peer.
-// Shared by every game thread; scalars are read and written without a lock (a reader takes
-// whatever is current), the text and list members are guarded by the mutexes below.
+// Shared by every game thread. The positions and velocities, the bullet pool, the cells' kind
+// text and the command lists are guarded by the mutexes below; the other scalars go without
+// a lock as relaxed atomics (Shared, SetShared), a reader taking whatever is current.
 #pragma once
 
 #include <array>
@@ -144,6 +145,8 @@ void SetShared(T& field, T value) {
 struct Corner {
   float x = 0, y = 0;
 };
+// Where a box that starts at `start` and spans `size` has its middle, along one axis.
+inline float BoxCentre(float start, float size) { return start + 0.5f * size; }
 Corner PlayerCorner();
 void SetPlayerCorner(Corner corner);
 Corner EnemyCorner();
@@ -171,11 +174,23 @@ extern std::mutex motion_mutex;
 extern std::mutex bullet_mutex;
 extern BulletPool bullet;
 extern Versus versus;
-// Tick counters, one per loop (0 main, 1 render, 2 bullets, 3 physics, 4 control, 5 send).
-// Atomic so that readers on other threads see whole values; each has a single writer.
+// Tick counters, one per loop, at the slots below; the others stay 0. Atomic so that readers
+// on other threads see whole values; each has a single writer, its loop.
 extern std::array<std::atomic<int64_t>, 256> frame;
-// Target tick rates: 0 main and game loops, 1 time-scale numerator, 2 render loop.
+inline constexpr int kFrameMainLoop = 0;     // main loop (MainTick); also the bullets' and ghosts' clock
+inline constexpr int kFrameRenderLoop = 1;   // render loop, frames drawn or skipped
+inline constexpr int kFrameBulletLoop = 2;   // bullet loop
+inline constexpr int kFramePhysicsLoop = 3;  // physics loop
+inline constexpr int kFrameControlLoop = 4;  // control loop, ticks in play only
+inline constexpr int kFrameSendLoop = 5;     // send loop of a networked or practice match
+// Target tick rates, at the slots below; slot 3 is not read.
 extern std::array<std::atomic<int32_t>, 4> refresh_rate;
+// Main, control, physics, bullet, particle and practice opponent loops.
+inline constexpr int kRateGameLoops = 0;
+// Numerator of the time scale: the rate the per-tick numbers (speeds, friction) are tuned for.
+inline constexpr int kRateTimeScaleBase = 1;
+// Render loop, and the title screens and countdowns that stand in for it.
+inline constexpr int kRateRenderLoop = 2;
 extern Network_transmission network_transmission;
 
 // Simulation time scale k, read anew every tick by the loops that divide per-tick quantities by it.

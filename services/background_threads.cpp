@@ -1,5 +1,5 @@
 // Keeper of the game's short-lived background threads; any thread starts them, the main
-// thread joins them at shutdown.
+// thread joins them when a match ends and at shutdown.
 #include "services/background_threads.h"
 
 #include <atomic>

@@ -1,6 +1,7 @@
 // Short-lived background threads (window effects, bleeding) that the game starts and
 // forgets, yet which must all have ended before main returns. Start runs on any game
-// thread; JoinAll on the main thread at shutdown, after the close request is set.
+// thread; JoinAll on the main thread when a match ends and at shutdown, after the close
+// request is set.
 #pragma once
 
 #include <atomic>

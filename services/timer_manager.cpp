@@ -9,8 +9,8 @@ TimerManager timers;
 
 namespace {
 
-// Microseconds of one running stretch. The wall clock can be stepped backwards
-// past the start; an unclamped negative stretch would wrap the unsigned reading.
+// Microseconds of one running stretch. A test's clock may be stepped backwards past
+// the start; an unclamped negative stretch would wrap the unsigned reading.
 int64_t stretchMicros(TimerManager::TimePoint from, TimerManager::TimePoint to) {
   const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
   return std::max<int64_t>(micros, 0);

@@ -1,6 +1,6 @@
 // Named stopwatches in microseconds, kept in one registry (the global `timers`).
-// Touched by every game thread (main, render, control, bullets, send, bleeding);
-// one mutex serialises all operations, reads included.
+// Touched by the main, render, bullet, send, receive and bleeding threads; one mutex
+// serialises all operations, reads included.
 #pragma once
 
 #include <chrono>

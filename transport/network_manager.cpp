@@ -19,24 +19,27 @@ NetworkManager::~NetworkManager() {
 
 bool NetworkManager::start(unsigned short tcpPort, unsigned short udpPort) {
   if (running.load()) return false;
-  const bool tcp = peer.startTCP(tcpPort);
-  const bool udp = peer.startUDP(udpPort);
-  if (tcp && udp) {
-    std::string ip;
-    unsigned short port = 0;
-    {
-      std::lock_guard lock(queueMutex);
-      ip = acceptedIp;
-      port = acceptedPort;
-    }
-    if (!ip.empty()) peer.restrictUDPTo(ip, port);
-    running.store(true);
-    return true;
-  }
+  if (!peer.startTCP(tcpPort)) return false;
+  if (StartDatagrams(udpPort)) return true;
   // A half-started manager could neither be started again nor stopped; undo the half.
-  if (tcp) peer.stopTCP();
-  if (udp) peer.stopUDP();
+  peer.stopTCP();
   return false;
+}
+
+bool NetworkManager::startUDP(unsigned short udpPort) { return !running.load() && StartDatagrams(udpPort); }
+
+bool NetworkManager::StartDatagrams(unsigned short udpPort) {
+  if (!peer.startUDP(udpPort)) return false;
+  std::string ip;
+  unsigned short port = 0;
+  {
+    std::lock_guard lock(queueMutex);
+    ip = acceptedIp;
+    port = acceptedPort;
+  }
+  if (!ip.empty()) peer.restrictUDPTo(ip, port);
+  running.store(true);
+  return true;
 }
 
 void NetworkManager::stop() {

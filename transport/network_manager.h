@@ -23,6 +23,8 @@ class NetworkManager {
   // Starts both channels; true only when both started. When one of them fails the other is
   // stopped again, so the manager is left fully stopped and can be started later.
   bool start(unsigned short tcpPort, unsigned short udpPort);
+  // Starts the datagram channel alone: no listener, no connections. What a match needs.
+  bool startUDP(unsigned short udpPort);
   // Stops both channels and wakes every waiter. The queue is kept.
   void stop();
 
@@ -62,6 +64,8 @@ class NetworkManager {
   void onDataReceived(NetworkMessage&& message);
 
  private:
+  bool StartDatagrams(unsigned short udpPort);
+
   DualProtocolP2P peer;
   std::deque<NetworkMessage> messageQueue;
   size_t queuedBytes = 0;        // payload bytes in messageQueue; under queueMutex

@@ -10,6 +10,7 @@
 
 #include "gfx/graphics.h"
 #include "records/game_records.h"
+#include "records/timer_names.h"
 #include "services/log_management.h"
 #include "services/tick_pacing.h"
 #include "services/timer_manager.h"
@@ -62,7 +63,7 @@ void RunCountdown(const CountdownLook& look) {
   for (;;) {
     // Paced like the render loop it stands in for; a frame is drawn only when the count or
     // the score changed, or something else drew over the screen.
-    TickPacer tick(refresh_rate[2]);
+    TickPacer tick(refresh_rate[kRateRenderLoop]);
     const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
     const std::string first_line = look.first_line(seconds_left);
     const std::string score_line = CountdownScoreText(Shared(versus.kills), Shared(versus.deaths));
@@ -108,6 +109,6 @@ std::string CountdownScoreText(int32_t kills, int32_t deaths) {
   return "The current score - My:" + std::to_string(kills) + " - Other:" + std::to_string(deaths);
 }
 
-void death() { RunCountdown({"Death", "Resurrection countdown", palette::kRed, DeathCountdownText}); }
+void death() { RunCountdown({"Death", kDeathCountdownTimer, palette::kRed, DeathCountdownText}); }
 
-void o_death() { RunCountdown({"Victory", "o Resurrection countdown", palette::kGreen, VictoryCountdownText}); }
+void o_death() { RunCountdown({"Victory", kVictoryCountdownTimer, palette::kGreen, VictoryCountdownText}); }

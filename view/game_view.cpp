@@ -41,7 +41,7 @@ QRect SightBox(int x, int y, int radius) {
 QRegion AimRegion() {
   const QPoint mouse = PointerInWindow();
   const Corner player = PlayerCorner();
-  const QPointF from(TruncatePixel(player.x + 0.5f * playerdata.player_w), TruncatePixel(player.y + 0.5f * playerdata.player_h));
+  const QPointF from(TruncatePixel(BoxCentre(player.x, playerdata.player_w)), TruncatePixel(BoxCentre(player.y, playerdata.player_h)));
   const QPointF to(mouse);
   const int ring = kMouseRingRadius + 8, pen = 6;
   QRegion region(QRect(mouse, mouse).adjusted(-ring, -ring, ring, ring));
@@ -80,8 +80,8 @@ void DrawFrame() {
   Render_ghosts();
   RenderAllParticles();
   const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
-  Render_Player(player.x + 0.5f * playerdata.player_w, player.y + 0.5f * playerdata.player_h, palette::kGreen);
-  Render_Player(enemy.x + 0.5f * playerdata.enemy_w, enemy.y + 0.5f * playerdata.enemy_h, palette::kRed);
+  Render_Player(BoxCentre(player.x, playerdata.player_w), BoxCentre(player.y, playerdata.player_h), palette::kGreen);
+  Render_Player(BoxCentre(enemy.x, playerdata.enemy_w), BoxCentre(enemy.y, playerdata.enemy_h), palette::kRed);
   // The fog is already there outside the boxes, from the last frame.
   if (cull) whole ? epn->setClipping(false) : epn->setClipRegion(changed);
   Render_Vision(sight_x, sight_y, sight_r);
@@ -114,7 +114,7 @@ void RenderWhile() {
   cleardevice();
   // No motion trail: at any opacity that keeps the frame readable it is not worth a blurred
   // copy of every frame.
-  RunFixedRateLoop(refresh_rate[2], &frame[1], [] {
+  RunFixedRateLoop(refresh_rate[kRateRenderLoop], &frame[kFrameRenderLoop], [] {
     if (Shared(playerdata.round_over)) return;
     BeginBatchDraw();
     // Asked again inside the batch: a countdown that began while this thread waited for the
@@ -234,8 +234,8 @@ void Render_line() {
   epn->drawEllipse(QRect(mouse.x() - kMouseRingRadius, mouse.y() - kMouseRingRadius, 2 * kMouseRingRadius,
                          2 * kMouseRingRadius));
   const Corner player = PlayerCorner();
-  epn->drawLine(TruncatePixel(player.x + 0.5f * playerdata.player_w),
-                TruncatePixel(player.y + 0.5f * playerdata.player_h), mouse.x(), mouse.y());
+  epn->drawLine(TruncatePixel(BoxCentre(player.x, playerdata.player_w)),
+                TruncatePixel(BoxCentre(player.y, playerdata.player_h)), mouse.x(), mouse.y());
   _as(epn);  // brush back; the red 5 px pen stays
 }
 

@@ -3,7 +3,7 @@
 // the routines from their own thread) and draws only inside an open batch.
 #pragma once
 
-// Render-thread body: one frame per tick at refresh_rate[2] until the close request.
+// Render-thread body: one frame per tick at the render rate until the close request.
 void RenderWhile();
 // On (the default), a frame draws the arena only where the fog leaves it seen and reuses the
 // sidebar while nothing on it changed; off, it draws everything, as a reference. Set while

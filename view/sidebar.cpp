@@ -1,11 +1,13 @@
-// Sidebar drawing. Render_sidebar runs on the render thread inside its batch and reads
-// versus, playerdata and the tick counters without locks; the timer reads lock the timer
-// registry each. Its cache of the drawn sidebar belongs to the render thread.
+// Sidebar drawing. Render_sidebar runs on the render thread inside its batch; it reads the
+// score, energy and tick counters as atomics, the maze and the positions under their locks,
+// and each timer read locks the timer registry. Its cache of the drawn sidebar belongs to
+// the render thread.
 #include "view/sidebar.h"
 
 #include "gfx/graphics.h"
 #include "records/game_records.h"
 #include "records/pixel_math.h"
+#include "records/timer_names.h"
 #include "services/timer_manager.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
@@ -40,21 +42,21 @@ int64_t SaturatingInt64(double v) {
 }
 
 // Mean, over the tick counters that have moved, of each counter's ticks per second since
-// start-up; recomputed at most every 100 ms.
+// the first match started; recomputed at most every 100 ms.
 void UpdateFrameRate() {
-  if (static_cast<double>(timers.getTime("WINAPI WinMain")) <= kRateRefreshMicros) return;
+  if (static_cast<double>(timers.getTime(kSidebarRateTimer)) <= kRateRefreshMicros) return;
   int64_t sum = 0;
   int64_t counted = 0;
   for (const auto& counter : frame) {
     const int64_t ticks = counter.load(std::memory_order_relaxed);
-    const double seconds = static_cast<double>(timers.getTime("Runtime duration")) / 1000000.0;
+    const double seconds = static_cast<double>(timers.getTime(kRuntimeTimer)) / 1000000.0;
     // Before the runtime clock has advanced (or when it is missing) there is no rate yet.
     const double rate = seconds > 0.0 ? static_cast<double>(ticks) / seconds : 0.0;
     sum = SaturatingInt64(static_cast<double>(sum) + rate);
     if (ticks != 0) ++counted;
   }
   if (counted > 0) _frame = sum / counted;
-  timers.resetTimer("WINAPI WinMain");
+  timers.resetTimer(kSidebarRateTimer);
 }
 
 }  // namespace

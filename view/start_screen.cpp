@@ -110,7 +110,7 @@ ShownFrame g_shown;
 // it; false when the window was closed.
 template <class Draw>
 bool Frame(const std::string& look, Draw&& draw) {
-  TickPacer tick(refresh_rate[2]);
+  TickPacer tick(refresh_rate[kRateRenderLoop]);
   if (!ServeEvents()) return false;
   if (!g_shown.Shows(look)) {
     const DrawStateGuard keep;

@@ -119,13 +119,13 @@ MinimapDots View_MinimapDots(int x, int y, float scale) {
   const PlayerData& p = playerdata;
   const Corner player = PlayerCorner(), enemy = DrawnEnemyCorner();
   MinimapDots dots;
-  dots.player = QPoint(TruncatePixel((player.x + 0.5f * p.player_w) * scale + ox),
-                       TruncatePixel((player.y + 0.5f * p.player_h) * scale + oy));
+  dots.player = QPoint(TruncatePixel(BoxCentre(player.x, p.player_w) * scale + ox),
+                       TruncatePixel(BoxCentre(player.y, p.player_h) * scale + oy));
   const double dx = static_cast<double>(player.x) - enemy.x;
   const double dy = static_cast<double>(player.y) - enemy.y;
   if (std::sqrt(dx * dx + dy * dy) < kMinimapEnemyRange)
-    dots.enemy = QPoint(TruncatePixel((enemy.x + 0.5f * p.enemy_w) * scale + ox),
-                        TruncatePixel((enemy.y + 0.5f * p.enemy_h) * scale + oy));
+    dots.enemy = QPoint(TruncatePixel(BoxCentre(enemy.x, p.enemy_w) * scale + ox),
+                        TruncatePixel(BoxCentre(enemy.y, p.enemy_h) * scale + oy));
   return dots;
 }
 

@@ -18,8 +18,9 @@
 enum class CellLook : unsigned char { Empty, Block, Marked };
 using MapLooks = std::array<CellLook, kMapSide * kMapSide>;
 
-// The cells' kind text is rewritten by the bullet thread when a wall is shot away, so it is
-// read once under the lock and drawn from the copy.
+// The cells' kind text is rewritten by the bullet thread when a wall is shot away and by the
+// receive thread when the peer's maze arrives, so it is read once under the lock and drawn
+// from the copy.
 MapLooks View_SnapshotMap();
 
 // Outline only, in the current pen; the brush comes back with the next _as.

@@ -1,8 +1,9 @@
 # A networked match played for real on loopback: two game processes, each on its own Xvfb
 # display, the host started first. The opponent status line goes from waiting to connected,
 # the guest's minimap shows the host's maze, real W key presses run the host off the arena
-# (red death screen there, green victory screen at the guest), the score strips come back
-# mirrored, and the guest leaving with Esc for its title screen puts the host back to waiting.
+# (red death screen there, green victory screen at the guest), neither side listens on TCP,
+# the score strips come back mirrored, and the guest leaving with Esc for its title screen
+# puts the host back to waiting.
 source "$(dirname "$0")/lib.sh"
 
 STATUS_LINE=(810 355 1000 380)
@@ -91,6 +92,13 @@ read -r _ _ conn_right <<<"$("${CHECK[@]}" ink "$WORK/host_status.ppm")"
 [ "$conn_right" -gt "$wait_right" ] \
   || fail "the connected line ends at x $conn_right, not right of waiting's $wait_right"
 echo "both status lines read connected $(ms "$guest_shown") ms after the guest's window appeared"
+
+# A match opens its UDP port and nothing else: no side listens for TCP.
+for side in host guest; do
+  listening=$(ss -Hltnp 2>/dev/null | grep "pid=${PID_OF[$side]}," || true)
+  [ -z "$listening" ] || fail "the $side listens on TCP: $listening"
+  ss -Hlunp 2>/dev/null | grep -q "pid=${PID_OF[$side]}," || fail "ss shows no UDP socket of the $side"
+done
 
 # The guest shows the host's maze.
 poll 8000 walls_equal host guest || { cat "$WORK/walls.txt"; fail "the guest's minimap walls differ from the host's"; }
