@@ -1,4 +1,5 @@
-// The once-per-second rate log: ten lines, one per tick counter, as mean rates since start-up.
+// The once-per-second rate log: ten lines, one per tick counter, as mean rates since start-up,
+// in the log file and on the console.
 // Runs in a working directory of its own, so ./logs holds only this test's lines.
 #include "app/game_session.h"
 #include "records/game_records.h"
@@ -7,6 +8,7 @@
 #include "support/log_workdir.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -19,7 +21,10 @@ TEST_F(RateLog, WritesOneMeanRateLinePerCounter) {
   frame[0] = 50, frame[3] = 7;
   const double seconds_before = timers.getTime("Runtime duration") / 1e6;
   ASSERT_GT(seconds_before, 0);
+  testing::internal::CaptureStdout();
   WriteRateLog();
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("| DEBUG | _frame:0_value:"), std::string::npos)
+      << "the rate lines reach the console too";
   const double seconds_after = timers.getTime("Runtime duration") / 1e6;
   std::vector<LogData> records(20);
   ASSERT_EQ(LogManagement::getInstance().readLog("DEBUG.log", records.data(), 20), 10);
@@ -27,6 +32,7 @@ TEST_F(RateLog, WritesOneMeanRateLinePerCounter) {
     const std::string& line = records[i].message;
     const std::string key = "| DEBUG | _frame:" + std::to_string(i) + "_value:";
     ASSERT_NE(line.find(key), std::string::npos) << line;
+    EXPECT_TRUE(std::regex_search(line, std::regex("_value:[0-9]+\\.[0-9]{6}$"))) << line;
     // The counter over the runtime read when the line was written, printed with six decimals.
     const double value = std::strtod(line.c_str() + line.find(key) + key.size(), nullptr);
     EXPECT_LE(value, frame[i] / seconds_before + 1e-6) << line;

@@ -133,6 +133,12 @@ count() {
   read -r n _ <<<"$(on "$1" "$XWIN" blob "${WID_OF[$1]}" "${@:2}" 2>/dev/null || echo -1)"
   echo "$n"
 }
+# countdown_shown NAME: the red death countdown with its text. Red alone is not enough, since
+# a hit's flash tints the last game frame red for a moment before the countdown draws.
+countdown_shown() {
+  [ "$(count "$1" 255 0 0 0 0 1000 800)" -gt $((1000 * 800 * 90 / 100)) ] \
+    && [ "$(count "$1" 0 0 0 150 330 1000 480)" -gt 200 ]
+}
 ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
 # poll MS CMD...: runs CMD every 50 ms until it succeeds; false when MS milliseconds pass first.
 poll() {

@@ -19,11 +19,6 @@ title_shown() {
 }
 # The fogged arena: mostly black left of the sidebar.
 arena_shown() { [ "$(count main 0 0 0 0 0 800 800)" -gt $((800 * 800 * 70 / 100)) ]; }
-# The red death countdown with its text, as in the round test.
-countdown_shown() {
-  [ "$(count "$1" 255 0 0 0 0 1000 800)" -gt $((1000 * 800 * 90 / 100)) ] \
-    && [ "$(count "$1" 0 0 0 150 330 1000 480)" -gt 200 ]
-}
 # The threads of the game by name (Qt's pooled painters come and go by themselves), and its
 # sockets.
 threads() {

@@ -1,13 +1,10 @@
 // Two real sides of a match (this process and a match_peer) through a relay that loses,
 // copies and delays datagrams, with the periodic resend off: every hit must land once, every
 // fall give one victory and its score, every wall shot away open on the other side for good,
-// and no late position move the opponent back. The figures are printed; their targets are
-// the benchmark's to judge.
+// and no late position move the opponent back. How fast is the benchmark's to judge.
 #include "support/lossy_match_run.h"
 
 #include <gtest/gtest.h>
-
-#include <iostream>
 
 namespace {
 
@@ -15,9 +12,6 @@ void PlayAndCheck(double loss) {
   LossyMatchRun run({.loss = loss, .hits = 500, .falls = 50, .maze_seeds = {3, 4, 5}, .cell_gap_ms = 10});
   const LossyMatchFigures f = run.Play();
   ASSERT_EQ(f.error, "");
-  std::cout << "loss " << loss * 100 << " %: hit p50 " << PercentileOf(f.hit_ms, 0.5) << " ms, p99 "
-            << PercentileOf(f.hit_ms, 0.99) << " ms; score p99 " << PercentileOf(f.score_ms, 0.99) << " ms; wall p50 "
-            << PercentileOf(f.wall_ms, 0.5) << " ms, p99 " << PercentileOf(f.wall_ms, 0.99) << " ms\n";
 
   EXPECT_EQ(f.hits, 500);
   EXPECT_EQ(f.hits_missed, 0);

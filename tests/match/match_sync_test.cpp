@@ -189,6 +189,27 @@ TEST_F(MatchSyncTest, TicksSendQueuedCommandsRepeatWhatMustNotBeLostAndTheMazeTo
   EXPECT_EQ(cell_copies, 10);
 }
 
+// Within one tick, over the network or a link, what arrived is applied in arrival order:
+// of two unnumbered positions the later one stays.
+TEST_F(MatchSyncTest, ATickAppliesWhatArrivedInArrivalOrder) {
+  struct Link : MatchLink {
+    void Send(const std::string&) override {}
+    void Take(std::vector<std::string>& arrived) override {
+      arrived.insert(arrived.end(), {BuildCoordinateCommand(10, 20), BuildCoordinateCommand(30, 40)});
+    }
+  } link;
+  for (MatchLink* use : {static_cast<MatchLink*>(nullptr), static_cast<MatchLink*>(&link)}) {
+    playerdata.enemy_x = playerdata.enemy_y = 0;
+    for (const float x : {10.0f, 30.0f})
+      if (!use) _network.onDataReceived(NetworkMessage{BuildCoordinateCommand(x, x + 10), "127.0.0.1", peer.port});
+    UseMatchLink(use);
+    Receive_tick();
+    UseMatchLink(nullptr);
+    EXPECT_EQ(EnemyCorner().x, 30.0f) << (use ? "link" : "network");
+    EXPECT_EQ(EnemyCorner().y, 40.0f);
+  }
+}
+
 // A copy of a numbered hit, death, position or shot, or a late one behind a newer, changes nothing;
 // unnumbered ones, as an older peer sends them, count each time.
 TEST_F(MatchSyncTest, CopiesAndLateNumberedCommandsChangeNothing) {

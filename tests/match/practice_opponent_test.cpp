@@ -50,24 +50,15 @@ class Match {
     playerdata.player_x = playerdata.player_y = kHostCorner;
     playerdata.enemy_x = playerdata.enemy_y = kGuestCorner;
     versus = Versus{};
-    while (network_transmission.popOutgoingBack()) {
-    }
-    network_transmission.incoming.clear();
-    // As after a silence: the handler forgets the numbers an earlier opponent used.
-    network_transmission.peer_heard_us = 0;
+    ClearShared(0);  // as after a silence: the handler forgets the numbers an earlier opponent used
     StoreMaze(grid);
-    {
-      std::lock_guard lock(bullet_mutex);
-      for (BulletSlot& slot : bullet.slots) slot.active = false;
-    }
-    ghost_bullets.Clear();
     frame[0] = 0;
-    CoordinationSystem::getInstance()->TakeVictoryRequest();
-    for (const char key : {'W', 'A', 'S', 'D'}) ekr[static_cast<int>(key)] = false;
   }
-
   // What it changed that a later case in the same process could trip over.
-  ~Match() {
+  ~Match() { ClearShared(-1); }
+
+  // The keys held, the shots flying, the command lists, the numbers heard and a pending victory.
+  static void ClearShared(int heard) {
     for (const char key : {'W', 'A', 'S', 'D'}) ekr[static_cast<int>(key)] = false;
     KeyMonitor::GetInstance()->ResetAllKeys();
     {
@@ -78,7 +69,7 @@ class Match {
     while (network_transmission.popOutgoingBack()) {
     }
     network_transmission.incoming.clear();
-    network_transmission.peer_heard_us = -1;
+    network_transmission.peer_heard_us = heard;
     CoordinationSystem::getInstance()->TakeVictoryRequest();
   }
 

@@ -50,6 +50,20 @@ TEST_F(TimerManagerTest, PausedTimeIsNotCountedReadingsTruncateAndTheAllFormsCou
   EXPECT_EQ(times("", "b"), Times(11, 5, 0));  // pauses add to what earlier ones kept
 }
 
+TEST_F(TimerManagerTest, ASecondPauseLaterOnNeitherAddsNorLosesTime) {
+  createTimer("t");
+  offset += 10us;
+  EXPECT_TRUE(pauseTimer("t"));
+  offset += 20us;
+  EXPECT_FALSE(pauseTimer("t"));
+  EXPECT_EQ(pauseAllTimers(), 0u);
+  offset += 30us;
+  EXPECT_EQ(getTime("t"), 10u);
+  EXPECT_TRUE(resumeTimer("t"));
+  offset += 5us;
+  EXPECT_EQ(getTime("t"), 15u);
+}
+
 TEST_F(TimerManagerTest, ClockSteppedBackBeforeStartReadsZeroInsteadOfWrapping) {
   createTimer("fresh"), createTimer("carried");
   offset += 25us;

@@ -30,13 +30,13 @@ namespace private_sound {
 namespace fs = std::filesystem;
 using Samples = std::vector<int16_t>;
 
-// Starts args[0] (looked up in PATH unless it is a path) in `cwd` (ours when empty) with `env`
-// (ours when empty), its output into a pipe whose read end goes to *out (or /dev/null without
-// one) and its errors into the file `errors`. The child is killed when the calling thread
+// Starts args[0] (looked up in PATH unless it is a path) with `env` (ours when empty), its
+// output into a pipe whose read end goes to *out (or /dev/null without one) and its errors
+// into the file `errors`. The child is killed when the calling thread
 // ends, so it never outlives a crashed test. A plain fork: the thread sanitizer follows it,
 // where QProcess's vfork-like start would leave it believing we are the child.
 inline pid_t Spawn(std::vector<std::string> args, int* out, const std::string& errors,
-                   const std::vector<std::string>& env = {}, const std::string& cwd = "") {
+                   const std::vector<std::string>& env = {}) {
   std::string program = args[0].find('/') != std::string::npos ? args[0] : "";
   std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
   for (std::string folder; program.empty() && std::getline(path, folder, ':');)
@@ -56,7 +56,7 @@ inline pid_t Spawn(std::vector<std::string> args, int* out, const std::string& e
   const pid_t pid = fork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent || (!cwd.empty() && chdir(cwd.c_str()) != 0)) _exit(127);
+    if (getppid() != parent) _exit(127);
     dup2(null_fd, 0);
     dup2(out != nullptr ? pipe_fds[1] : null_fd, 1);
     dup2(err_fd >= 0 ? err_fd : null_fd, 2);

@@ -56,6 +56,16 @@ TEST(TcpFrameDecoderTest, AcceptsTenMebibytesAndDropsTheBufferForOneByteMore) {
   EXPECT_EQ(d.feed(kFrame).frames.back(), "frame");  // the connection goes on
 }
 
+// The scan's own limit: a length one over is passed by, one exactly at it is taken.
+TEST(TcpFrameDecoderTest, ResyncTakesAHeaderAtTheLimitAndPassesOneByteOver) {
+  const std::string largest(kTcpMaxFrameLength, 'L');
+  Decoder d;
+  d.feed("ab" + EncodeTcpFrameHeader(kTcpMaxFrameLength + 1) + "zz" + EncodeTcpFrame(largest) + kFrame);
+  ASSERT_EQ(d.frames.size(), 2u);
+  EXPECT_TRUE(d.frames[0] == largest);
+  EXPECT_EQ(d.frames[1], "frame");
+}
+
 TEST(TcpFrameDecoderTest, KeepsUpTo64GarbageBytesAndResynchronisesPastAnImpossibleLength) {
   Decoder d;
   EXPECT_EQ(d.feed(std::string(64, 'x')).buffered(), 64u);

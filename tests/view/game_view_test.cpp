@@ -71,6 +71,19 @@ TEST_F(GameViewTest, FrameFogsArenaButNotSidebarAndDrawsNothingWhileTheRoundIsOv
   ExpectPixels(Render_frame, {{600, 600, kWhite}, {990, 150, kWhite}});
 }
 
+// Inside the sight: a wall block, a bullet, the player's green disc, the enemy's red one and
+// the white floor, each in its own colour.
+TEST_F(GameViewTest, TheSightShowsWallBulletBothDiscsAndFloorInTheirColours) {
+  _map.cells[7 * 16 + 7].type = "wall";  // block (355, 355)-(395, 395)
+  bullet.slots[0].active = true, bullet.motion[0].x = 400, bullet.motion[0].y = 300;
+  // Discs of radius 15, centred at (300, 400) and (500, 400).
+  playerdata.player_x = 285, playerdata.player_y = playerdata.enemy_y = 385, playerdata.enemy_x = 485;
+  playerdata.vision_x = playerdata.vision_y = 400, playerdata.vision_radius = 200;
+  emp[0] = 300, emp[1] = 700;  // the aim line runs straight down from the player's centre
+  ExpectPixels(Render_frame, {{375, 375, kGrey}, {400, 300, kBlack}, {290, 400, kGreen}, {500, 400, kRed},
+                              {400, 480, kWhite}, {700, 700, kBlack}});
+}
+
 // A frame that leaves out what the fog hides and reuses an unchanged sidebar shows the very
 // pixels of one drawn in full: with the sight in the open, and with the sight reaching under
 // the sidebar while the aim ring lies beneath its rounded corner.

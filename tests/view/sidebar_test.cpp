@@ -1,9 +1,11 @@
-// The sidebar's and countdowns' texts, and the '&'-separated text routines on the frame buffer's pixels.
+// The sidebar's and countdowns' texts, the '&'-separated text routines on the frame buffer's
+// pixels, and a countdown meeting the close request. Test (GUI) thread only.
 #include "gfx/graphics.h"
 #include "view/countdown_screens.h"
 #include "view/sidebar.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
+#include "support/log_workdir.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -43,5 +45,18 @@ TEST(SidebarDrawTest, SegmentsGoOneLineLowerAndFittedTextShrinksOnlyWhatWouldOve
   for (int y = 300; y < 340; ++y) inked_rows += ink(10, 30, y, y + 1) > 0;
   EXPECT_GE(inked_rows, 12);
   EXPECT_EQ(size_after, 20);
+}
+
+// The close request ends a countdown on the pass that sees it, and its log says how it ended.
+using CountdownCloseTest = LogWorkdirTest;
+TEST_F(CountdownCloseTest, ACloseRequestCutsTheCountdownShort) {
+  initgraph(1000, 800);
+  ecl = true;
+  death();
+  ecl = false;
+  std::vector<LogData> records(4);
+  ASSERT_EQ(LogManagement::getInstance().readLog("DEBUG.log", records.data(), 4), 1);
+  EXPECT_NE(records[0].message.find("Death countdown cut short by the close request"), std::string::npos)
+      << records[0].message;
 }
 }  // namespace

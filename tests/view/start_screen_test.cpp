@@ -1,8 +1,7 @@
 // The start, settings and lobby status screens driven by real Qt input events on the offscreen
-// window (GUI thread only), and the lobby's port message.
+// window (GUI thread only).
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
-#include "match/lan_pairing.h"
 #include "view/start_screen.h"
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -109,14 +108,5 @@ TEST_F(StartScreenTest, TheStatusPageGoesBackOnAClickOrEscAndEndsWhenTheWindowCl
   EXPECT_EQ(ShowLobbyStatus("Searching for rooms..."), LobbyInput::None);
   Close();
   EXPECT_EQ(ShowLobbyStatus("Searching for rooms..."), LobbyInput::Closed);
-}
-
-TEST(PortMessageTest, OnlyAWellFormedPortReadsAndEachMessageStandsAlone) {
-  const auto bytes = [](const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); };
-  EXPECT_EQ(ParsePortMessage(BuildPortMessage(47000)), 47000);
-  for (int port : {1, 65535}) EXPECT_EQ(ParsePortMessage(bytes("PORT{" + std::to_string(port) + "}")), port);
-  for (const char* bad : {"PORT{0}", "PORT{65536}", "PORT{}", "PORT{4700a}", "PORT{+47}", "PORT{47000}x",
-                          "PORT{47000}PORT{1}", "PORT 47000", "port{47000}", "PORT{047000}", "\xC8"})
-    EXPECT_FALSE(ParsePortMessage(bytes(bad)).has_value()) << bad;
 }
 }  // namespace
