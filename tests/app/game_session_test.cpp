@@ -18,7 +18,7 @@ using RateLog = LogWorkdirTest;
 TEST_F(RateLog, WritesOneMeanRateLinePerCounter) {
   timers.createTimer("Runtime duration");
   for (int i = 0; i < 1000 && timers.getTime("Runtime duration") == 0; ++i) std::this_thread::yield();
-  frame[0] = 50, frame[3] = 7;
+  frame[kFrameMainLoop] = 50, frame[kFramePhysicsLoop] = 7;
   const double seconds_before = timers.getTime("Runtime duration") / 1e6;
   ASSERT_GT(seconds_before, 0);
   testing::internal::CaptureStdout();

@@ -11,7 +11,7 @@ namespace {
 class BulletTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bullet = {}, playerdata = {}, network_transmission.outgoing.clear(), frame[0] = 0;
+    bullet = {}, playerdata = {}, network_transmission.outgoing.clear(), frame[kFrameMainLoop] = 0;
     for (MapCell& cell : _map.cells) cell.is_wall = false, cell.type = "NULL";
   }
   static void Place(int i, float x, float y, float vx, float vy) {
@@ -21,7 +21,7 @@ class BulletTest : public ::testing::Test {
 
 TEST_F(BulletTest, MovesUntilItsLifetimeHasPassedThenVanishes) {
   Place(0, 100, 400, 1, 0);
-  for (int64_t now : {7 + 1200, 7 + 1201}) frame[0] = now, Bullet_tick();  // moves on its last tick only
+  for (int64_t now : {7 + 1200, 7 + 1201}) frame[kFrameMainLoop] = now, Bullet_tick();  // moves on its last tick only
   EXPECT_FALSE(bullet.slots[0].active);
   EXPECT_EQ(bullet.motion[0].x, 101);
 }
@@ -29,7 +29,7 @@ TEST_F(BulletTest, MovesUntilItsLifetimeHasPassedThenVanishes) {
 TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
   for (int i = 0; i < kBulletSlots; ++i) ASSERT_EQ(Launch_bullet(500, 40), i);
   EXPECT_EQ(Launch_bullet(500, 40), -1);
-  bullet.slots[200].active = bullet.slots[9].active = false, frame[0] = 42;
+  bullet.slots[200].active = bullet.slots[9].active = false, frame[kFrameMainLoop] = 42;
   emp[0] = 40, emp[1] = 140;  // where the GUI thread last saw the pointer in the window
   Shoot();
   const BulletMotion& m = bullet.motion[9];

@@ -15,7 +15,7 @@ class GhostBulletsTest : public ::testing::Test {
  protected:
   GameEventQueue fired;
   void SetUp() override {
-    bullet = {}, playerdata = {}, network_transmission.outgoing.clear(), frame[0] = 0;
+    bullet = {}, playerdata = {}, network_transmission.outgoing.clear(), frame[kFrameMainLoop] = 0;
     for (MapCell& cell : _map.cells) cell.is_wall = false, cell.type = "NULL";
     ghost_bullets.Clear();
     game_events.AddQueue(fired);
@@ -48,7 +48,7 @@ TEST_F(GhostBulletsTest, AGhostFliesTheShootersPathToTheSameWallAndBreaksAndHits
   std::vector<float> v;
   for (const std::string& text : command.second) v.push_back(stringToFloat(text));
   Wall(wall, true);
-  bullet = {}, network_transmission.outgoing.clear(), frame[0] = 0;
+  bullet = {}, network_transmission.outgoing.clear(), frame[kFrameMainLoop] = 0;
   playerdata.player_x = 300, playerdata.player_y = 100, playerdata.enemy_x = 85, playerdata.enemy_y = 85;
   ghost_bullets.Launch(v.at(0), v.at(1), v.at(2), v.at(3));
   for (size_t tick = 0; tick < path.size(); ++tick) {
@@ -76,7 +76,7 @@ TEST_F(GhostBulletsTest, ManyShotsKeepAtMostTheCapacityAndGhostsEndOutsideOrWhen
   ghost_bullets.Launch(400, 400, 0, 0);    // at rest, until its lifetime is up
   Bullet_tick();
   EXPECT_EQ(ghost_bullets.count(), 1);
-  frame[0] = bullet.lifetime + 1;
+  frame[kFrameMainLoop] = bullet.lifetime + 1;
   Bullet_tick();
   EXPECT_EQ(ghost_bullets.count(), 0);
 }

@@ -1,5 +1,6 @@
 // Player movement: grid search, the control and physics steps, the countdown's control loop.
 #include "core/coordination_system.h"
+#include "core/physics_engine.h"
 #include "core/player_movement.h"
 #include "gfx/graphics.h"
 #include "records/game_records.h"
@@ -18,7 +19,7 @@ auto Is(State want) { return testing::Pointwise(testing::FloatEq(), want); }
 class MovementTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    playerdata = PlayerData{}, frame[4] = 0, ecl = false;
+    playerdata = PlayerData{}, frame[kFrameControlLoop] = 0, ecl = false;
     for (MapCell& cell : _map.cells) cell.is_wall = false;
     for (int k = 0; k < 256; ++k) ekr[k] = eks[k] = false;
   }
@@ -45,6 +46,17 @@ TEST_F(MovementTest, HoldingDSettlesNearFourPixelsPerTickAndReleasedItGlidesToAS
   ekr['D'] = false;
   for (int tick = 0; tick < 200; ++tick) Detecting_movement(), Physics_step();
   EXPECT_EQ(playerdata.velocity_x, 0);  // stops rather than creeping on through denormals
+}
+
+// Friction past 1 (a tick rate far above the tuned one) stops a glide; it never turns it back.
+TEST(PhysicsEngineTest, FrictionIsHeldBetweenNoneAndAFullStop) {
+  for (const auto [friction, after] : {std::pair{2.0f, 0.0f}, {-1.0f, 8.0f}, {0.5f, 4.0f}}) {
+    float vx = 8, vy = -8, x = 0, y = 0;
+    g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, friction, 1);
+    EXPECT_EQ(x, 8);
+    EXPECT_EQ(vx, after) << friction;
+    EXPECT_EQ(vy, -after) << friction;
+  }
 }
 
 TEST_F(MovementTest, LowEnergyAndMaxSpeedShapeTheVelocity) {
@@ -80,14 +92,14 @@ TEST_F(MovementTest, CountdownIgnoresKeysAndSleepsEachTickInsteadOfSpinning) {
   for (int i = 0; i < 2000 && sleeps < first + 5; ++i) std::this_thread::sleep_for(5ms), sleeps = SleepsOf(tid);
   const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - since;
   EXPECT_GE(sleeps - first, 5);
-  EXPECT_LE(sleeps - first, waited.count() * refresh_rate[0] + 3);
+  EXPECT_LE(sleeps - first, waited.count() * refresh_rate[kRateGameLoops] + 3);
   {
     std::lock_guard lock(motion_mutex);  // the loop runs on
     EXPECT_EQ(playerdata.velocity_x, 0);
-    EXPECT_EQ(frame[4], 0);
+    EXPECT_EQ(frame[kFrameControlLoop], 0);
   }
   SetShared(playerdata.round_over, false);  // the same loop then takes the key
-  for (int i = 0; i < 2000 && frame[4] < 2; ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 2000 && frame[kFrameControlLoop] < 2; ++i) std::this_thread::sleep_for(5ms);
   ecl = true;
   control.join();
   ecl = false;

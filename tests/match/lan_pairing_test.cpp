@@ -1,8 +1,7 @@
 // LAN pairing: the room's port message, a cancel while searching, and a side waiting in its
 // room that finds another room opened meanwhile (these inside a private network namespace,
-// as the search broadcasts). Test
-// thread, the pairing's worker, the room manager's receive thread and one thread playing the
-// other machine's room.
+// as the search broadcasts). Test thread, the pairing's worker, the room manager's receive
+// thread and one thread playing the other machine's room.
 #include "match/lan_pairing.h"
 
 #include "support/log_workdir.h"

@@ -52,7 +52,7 @@ class Match {
     versus = Versus{};
     ClearShared(0);  // as after a silence: the handler forgets the numbers an earlier opponent used
     StoreMaze(grid);
-    frame[0] = 0;
+    frame[kFrameMainLoop] = 0;
   }
   // What it changed that a later case in the same process could trip over.
   ~Match() { ClearShared(-1); }
@@ -74,7 +74,7 @@ class Match {
   }
 
   void Tick() {
-    ++frame[0];
+    ++frame[kFrameMainLoop];
     if (!Shared(playerdata.round_over) && player_ == Player::kCirclesAndFires) {
       Circle();
       if (cooldown_.Tick(ClearShotAtOpponent())) Fire();

@@ -38,11 +38,11 @@ TEST(NetworkTransmission, ListsKeepTheNewestCommandsUpToTheirCap) {
 }
 
 TEST(TimeScale, FollowsTheRatesAndCountsARateBelowOneAsOne) {
-  refresh_rate[1] = 130;
+  refresh_rate[kRateTimeScaleBase] = 130;
   for (auto [rate, scale] : {std::pair{65, 2.0f}, {0, 130.0f}, {-65, 130.0f}}) {  // not inf nor a negative scale
-    refresh_rate[0] = rate;
+    refresh_rate[kRateGameLoops] = rate;
     EXPECT_FLOAT_EQ(TimeScale(), scale) << rate;
   }
-  refresh_rate[0] = refresh_rate[1] = 65;
+  refresh_rate[kRateGameLoops] = refresh_rate[kRateTimeScaleBase] = 65;
 }
 }  // namespace

@@ -104,6 +104,21 @@ TEST_F(DualProtocolP2PTest, SurvivesVanishingAndStalledPeersAndStopsAndStartsAga
   close(raw);
 }
 
+// Each connection costs a thread: past the cap a newcomer is hung up on at once.
+TEST_F(DualProtocolP2PTest, PastTheConnectionCapANewcomerIsHungUpOn) {
+  ASSERT_TRUE(a.p2p.startTCP(0));
+  std::vector<int> fds;
+  unsigned short local = 0;
+  for (size_t i = 0; i < DualProtocolP2P::kMaxTcpConnections; ++i) fds.push_back(a.rawClient(local));
+  ASSERT_TRUE(a.await(0, DualProtocolP2P::kMaxTcpConnections));
+  fds.push_back(a.rawClient(local));
+  const timeval limit{10, 0};  // a newcomer let in would be left waiting: recv times out with -1
+  setsockopt(fds.back(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  char byte = 0;
+  EXPECT_EQ(recv(fds.back(), &byte, 1, 0), 0);
+  for (const int fd : fds) close(fd);
+}
+
 TEST_F(DualProtocolP2PTest, UdpDeliversUpToTheFirstZeroByteAndAtMost4095Bytes) {
   EXPECT_FALSE(b.p2p.sendData("127.0.0.1", 9, "early", UDP));
   ASSERT_TRUE(a.p2p.startUDP(0));

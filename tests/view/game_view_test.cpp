@@ -162,13 +162,13 @@ TEST_F(GameViewTest, TheRenderLoopRunsOnItsOwnThreadAlone) {
   playerdata.round_over = true;
   std::thread([] {}).join();  // a thread sanitizer starts its own thread with the first one
   const std::multiset<std::string> before = OwnThreads();
-  const int64_t start = frame[1].load();
+  const int64_t start = frame[kFrameRenderLoop].load();
   ecl = false;
   std::thread render(RenderWhile);
-  for (int waited = 0; waited < 10000 && frame[1].load() < start + 5; ++waited)
+  for (int waited = 0; waited < 10000 && frame[kFrameRenderLoop].load() < start + 5; ++waited)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const std::multiset<std::string> during = OwnThreads();
-  const int64_t drawn = frame[1].load() - start;
+  const int64_t drawn = frame[kFrameRenderLoop].load() - start;
   ecl = true;
   render.join();
   ecl = false;
