@@ -173,8 +173,8 @@ class Match {
   // Round and round the open ring, clockwise, holding the keys a player would: to the far
   // corner of the side it is on, or back out to the nearest side when knocked off the ring.
   void Circle() {
-    const float cx = playerdata.player_x + 0.5f * playerdata.player_w;
-    const float cy = playerdata.player_y + 0.5f * playerdata.player_h;
+    const float cx = BoxCentre(playerdata.player_x, playerdata.player_w);
+    const float cy = BoxCentre(playerdata.player_y, playerdata.player_h);
     constexpr float kNear = 25, kFar = kArenaSize - 25;
     float tx = cx, ty = cy;
     if (cy < 50 && cx < kFar - 15)
@@ -204,8 +204,8 @@ class Match {
   bool ClearShotAtOpponent() const {
     const PlayerData& p = playerdata;
     const Corner me = PlayerCorner(), them = EnemyCorner();
-    const float cx = me.x + 0.5f * p.player_w, cy = me.y + 0.5f * p.player_h;
-    const float dx = them.x + 0.5f * p.enemy_w - cx, dy = them.y + 0.5f * p.enemy_h - cy;
+    const float cx = BoxCentre(me.x, p.player_w), cy = BoxCentre(me.y, p.player_h);
+    const float dx = BoxCentre(them.x, p.enemy_w) - cx, dy = BoxCentre(them.y, p.enemy_h) - cy;
     const float len = std::hypot(dx, dy);
     if (len > 500 || len < 1) return false;
     BulletMotion m{dx / len * bullet.speed, dy / len * bullet.speed, cx, cy};
@@ -219,7 +219,7 @@ class Match {
 
   void Fire() {
     const Corner them = EnemyCorner();
-    const int slot = Launch_bullet(them.x + 0.5f * playerdata.enemy_w, them.y + 0.5f * playerdata.enemy_h);
+    const int slot = Launch_bullet(BoxCentre(them.x, playerdata.enemy_w), BoxCentre(them.y, playerdata.enemy_h));
     if (slot < 0) return;
     const BulletMotion m = bullet.motion[slot];
     shots_.push_back(BuildShotCommand(m.x, m.y, m.vx, m.vy) + "{" + std::to_string(++shot_numbers_) + "}");
