@@ -39,8 +39,7 @@ void BM_FramePacing(benchmark::State& state) {
     std::vector<pid_t> busy;
     for (int i = 0; i < state.range(0); ++i)
       if (const pid_t pid = fork(); pid == 0) {
-        for (volatile uint64_t spin = 0;; ++spin) {
-        }
+        for (volatile uint64_t spin = 0;;) spin = spin + 1;
       } else if (pid > 0) {
         busy.push_back(pid);
       }

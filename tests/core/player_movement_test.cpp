@@ -50,7 +50,7 @@ TEST_F(MovementTest, HoldingDSettlesNearFourPixelsPerTickAndReleasedItGlidesToAS
 
 // Friction past 1 (a tick rate far above the tuned one) stops a glide; it never turns it back.
 TEST(PhysicsEngineTest, FrictionIsHeldBetweenNoneAndAFullStop) {
-  for (const auto [friction, after] : {std::pair{2.0f, 0.0f}, {-1.0f, 8.0f}, {0.5f, 4.0f}}) {
+  for (const auto& [friction, after] : {std::pair{2.0f, 0.0f}, {-1.0f, 8.0f}, {0.5f, 4.0f}}) {
     float vx = 8, vy = -8, x = 0, y = 0;
     g_PhysicsEngine->CalculateAcceleration(vx, vy, x, y, friction, 1);
     EXPECT_EQ(x, 8);
