@@ -197,13 +197,7 @@ void FlushBatchDraw() {
 void EndBatchDraw() { CloseBatch(QRegion()); }
 
 void FlushBatchDrawChanged(const QRegion& changed) {
-  thread_local uint64_t whole_seen = 0;
-  const uint64_t whole = g_whole_frame_requests.load();
-  // Someone drew the whole frame (a countdown, a flash) since this thread's last frame: the
-  // window shows that, not this thread's last frame, so all of this one must go.
-  const bool all = whole != whole_seen;
-  whole_seen = whole;
-  CloseBatch(all ? QRegion(0, 0, esw, esh) : changed);
+  CloseBatch(changed);
   QueuePresent();
 }
 

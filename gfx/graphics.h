@@ -76,8 +76,8 @@ void BeginBatchDraw();
 // Closes the batch and has the whole frame presented.
 void FlushBatchDraw();
 // Closes the batch and has only `changed` presented: the rest of the frame buffer holds what
-// the window already shows. The whole frame goes anyway when something else drew over it
-// since this thread's last such flush, or asked for it with PresentWholeFrame.
+// the window already shows. A drawer that finds WholeFrameRequests changed since its last
+// frame must pass the whole frame, since something else drew over it meanwhile.
 void FlushBatchDrawChanged(const QRegion& changed);
 // Closes the batch without presenting anything: nothing was drawn in it.
 void EndBatchDraw();

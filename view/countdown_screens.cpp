@@ -67,7 +67,8 @@ void RunCountdown(const CountdownLook& look) {
     const int seconds_left = CountdownSecondsLeft(timers.getTime(look.timer_id));
     const std::string first_line = look.first_line(seconds_left);
     const std::string score_line = CountdownScoreText(Shared(versus.kills), Shared(versus.deaths));
-    if (!shown.Shows(first_line + '\n' + score_line)) {
+    const std::string lines = first_line + '\n' + score_line;
+    if (!shown.Shows(lines)) {
       BeginBatchDraw();
       ApplyCountdownFont();
       // The screen's own colour, not ebk, which other drawing leaves set.
@@ -78,7 +79,7 @@ void RunCountdown(const CountdownLook& look) {
       DrawTextsFitted(kTextLeft, kFirstLineTop, first_line, text_width);
       DrawTextsFitted(kTextLeft, kScoreLineTop, score_line, text_width);
       FlushBatchDraw();
-      shown.Flushed(first_line + '\n' + score_line);
+      shown.Flushed(lines);
     }
     // The present tasks queued by the flush run on the GUI thread's event processing, which
     // the main loop cannot do while it waits here; doing it after the flush means em is free.

@@ -206,6 +206,13 @@ struct SidebarPicture {
   }
 };
 
+// Where the minimap's discs are drawn.
+QRegion DotBoxes(const MinimapDots& dots) {
+  QRegion boxes(View_MinimapDotBox(dots.player, sidebar_layout::kMinimapScale));
+  if (dots.enemy) boxes += View_MinimapDotBox(*dots.enemy, sidebar_layout::kMinimapScale);
+  return boxes;
+}
+
 }  // namespace
 
 void SetSidebarCache(bool on) { g_cache_on.store(on); }
@@ -223,15 +230,10 @@ QRegion Render_sidebar(const QRegion& drawn_over) {
   const SidebarInputs now = ReadInputs();
   const bool redrawn = picture.inputs != now;
   if (redrawn) picture.Redraw(now);
+  const bool fresh = redrawn || !last_dots;
   // The frame buffer still holds the picture except where this frame drew over it and where
   // the discs were last drawn.
-  QRegion stale = drawn_over;
-  if (redrawn || !last_dots) {
-    stale = whole;
-  } else {
-    stale += View_MinimapDotBox(last_dots->player, kMinimapScale);
-    if (last_dots->enemy) stale += View_MinimapDotBox(*last_dots->enemy, kMinimapScale);
-  }
+  const QRegion stale = fresh ? whole : drawn_over + DotBoxes(*last_dots);
   // Rectangle by rectangle: a plain copy each, where a clip region would blend span by span.
   for (const QRect& rect : picture.panel.intersected(stale))
     epn->drawPixmap(rect.topLeft(), picture.pixels, rect.translated(-kLeft, 0));
@@ -242,15 +244,10 @@ QRegion Render_sidebar(const QRegion& drawn_over) {
   picture.left_behind->Restore();
   UpdateFrameRate();
   QRegion changed;
-  if (redrawn || !last_dots) {
+  if (fresh)
     changed = whole;
-  } else if (!(dots == *last_dots)) {
-    const MinimapDots& before = *last_dots;
-    for (const MinimapDots* shown : {&dots, &before}) {
-      changed += View_MinimapDotBox(shown->player, kMinimapScale);
-      if (shown->enemy) changed += View_MinimapDotBox(*shown->enemy, kMinimapScale);
-    }
-  }
+  else if (!(dots == *last_dots))
+    changed = DotBoxes(dots) + DotBoxes(*last_dots);
   last_dots = dots;
   return changed;
 }
