@@ -1,15 +1,18 @@
-# A newcomer's first seconds, played for real under Xvfb: the arena shows the maze, the
-# player's green disc, the fog and the sidebar, and holding D (a real XTEST key press)
-# slides the player to the right.
+# A newcomer's first seconds, played for real under Xvfb: the window's title and fixed size,
+# the player's green disc, holding D (a real XTEST key press) sliding it to the right, and
+# status 0 after a window-manager close and after SIGTERM. The colours of what the arena and
+# sidebar show are view/game_view_test's; Ctrl-C, round_cycle_test's.
 source "$(dirname "$0")/lib.sh"
 
 start_xvfb
 start_game
+title=$(xdotool getwindowname "$WID")
+[ "$title" = "Vantorix" ] || fail "window title is '$title'"
+size=$(xdotool getwindowgeometry "$WID" | sed -n "s/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p")
+[ "$size" = "1000 800" ] || fail "window size is '$size', want '1000 800'"
 xdotool mousemove --window "$WID" 700 40  # aim along the open top corridor
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
 
-# need R G B X0 Y0 X1 Y1 MIN MESSAGE: more than MIN pixels of the colour in the rectangle.
-need() { read -r n _ <<<"$(blob "${@:1:7}")"; [ "$n" -gt "$8" ] || fail "$9 ($n pixels)"; }
 disc() { read -r "$1" "$2" "$3" <<<"$(blob 0 255 0 0 0 800 800 2>/dev/null || echo 0 0 0)"; }
 
 # The vision circle settles around the player before the disc is looked for.
@@ -29,13 +32,10 @@ echo "player disc centre: ($gx0, $gy0) -> ($gx1, $gy1)"
 [ "$gx1" -gt $((gx0 + 30)) ] || fail "holding D did not move the player right"
 ((gy1 - gy0 <= 5 && gy0 - gy1 <= 5)) || fail "holding D moved the player vertically"
 
-# Grey wall blocks near the player, black fog far from it, the white sidebar panel with its
-# grey minimap background and the green energy bar.
-need 200 200 200 0 0 800 800 100 "no maze walls visible near the player"
-need 0 0 0 0 400 800 800 $((800 * 400 * 95 / 100)) "the lower arena is not fogged"
-need 255 255 255 805 0 1000 800 10000 "sidebar panel missing"
-need 125 125 125 805 5 1000 200 500 "minimap shows no walls"
-need 0 255 0 805 315 1000 345 3000 "energy bar missing"
-
 close_ok main 5 "closing the window"
+
+start_game
+sleep 0.5
+kill -s TERM "${PID_OF[main]}"
+exits_ok main 5 "SIGTERM"
 echo "PASS"

@@ -1,13 +1,12 @@
 # A networked match played for real on loopback: two game processes, each on its own Xvfb
 # display, the host started first. The opponent status line goes from waiting to connected,
-# the guest's minimap shows the host's maze, real W key presses run the host off the arena
-# (red death screen there, green victory screen at the guest), neither side listens on TCP,
-# the score strips come back mirrored, and the guest leaving with Esc for its title screen
-# puts the host back to waiting.
+# neither side listens on TCP, real W key presses run the host off the arena (red death
+# screen there, green victory screen at the guest), both play on after the countdowns, and
+# the guest leaving with Esc for its title screen puts the host back to waiting. The maze
+# the guest adopts is the LAN lobby test's and the match tests'; the scores, the unit tests'.
 source "$(dirname "$0")/lib.sh"
 
 STATUS_LINE=(810 355 1000 380)
-SCORES=(805 230 1000 260)
 T0=$(date +%s%N)
 
 colour() { count "$1" "${@:2:3}" 0 0 1000 800; }
@@ -39,11 +38,6 @@ both_playing() {
   local red green
   red=$(colour host 255 0 0) green=$(colour guest 0 255 0)
   ((red >= 0 && red < BARELY && green >= 0 && green < BARELY))
-}
-scores_changed() {
-  still host scores_host_after "${SCORES[@]}"
-  still guest scores_guest_after "${SCORES[@]}"
-  ! same scores_host_after scores_host_before && ! same scores_guest_after scores_guest_before
 }
 host_waiting() { crop host host_status "${STATUS_LINE[@]}" && same host_status waiting; }
 # The title screen's Practice button, at rest or under the pointer.
@@ -86,11 +80,6 @@ guest_shown=$(date +%s%N)
 
 # Both sides connected: the host's line has left its waiting look, and both lines agree.
 poll 8000 connected || fail "the status lines never both turned to connected"
-read -r _ _ wait_right <<<"$("${CHECK[@]}" ink "$WORK/waiting.ppm")"
-read -r _ _ conn_right <<<"$("${CHECK[@]}" ink "$WORK/host_status.ppm")"
-# "Opponent: connected" is two letters longer than "Opponent: waiting".
-[ "$conn_right" -gt "$wait_right" ] \
-  || fail "the connected line ends at x $conn_right, not right of waiting's $wait_right"
 echo "both status lines read connected $(ms "$guest_shown") ms after the guest's window appeared"
 
 # A match opens its UDP port and nothing else: no side listens for TCP.
@@ -100,15 +89,8 @@ for side in host guest; do
   ss -Hlunp 2>/dev/null | grep -q "pid=${PID_OF[$side]}," || fail "ss shows no UDP socket of the $side"
 done
 
-# The guest shows the host's maze.
-poll 8000 walls_equal host guest || { cat "$WORK/walls.txt"; fail "the guest's minimap walls differ from the host's"; }
-cat "$WORK/walls.txt"
 shoot host host_start
 shoot guest guest_start
-echo "minimap walls equal $(ms "$guest_shown") ms after the guest's window appeared"
-
-still host scores_host_before "${SCORES[@]}"
-still guest scores_guest_before "${SCORES[@]}"
 
 # Real key presses on the host's display run the host off the open top edge.
 on host xdotool windowfocus --sync "${WID_OF[host]}" 2>/dev/null || true
@@ -126,17 +108,9 @@ shoot guest guest_victory
 
 # Both countdowns end and both sides play again.
 poll 10000 both_playing || fail "the countdown screens were still up 10 s after the host's death"
-countdown=$(ms "$host_red")
-echo "countdowns over $countdown ms after the host's death screen"
-[ "$countdown" -gt 4000 ] || fail "the countdown lasted only about $countdown ms"
-
-# Mirrored scores: wait for both strips to change, then compare the digits.
-poll 12000 scores_changed || fail "a score strip did not change after the round"
+echo "countdowns over $(ms "$host_red") ms after the host's death screen"
 shoot host host_respawned
 shoot guest guest_respawned
-"${CHECK[@]}" scores "$WORK"/scores_{host_before,host_after,guest_before,guest_after}.ppm \
-  || fail "the score strips are not mirrored"
-cp "$WORK"/scores_*.ppm "$SHOTS"/ 2>/dev/null || true
 
 # The guest leaves with Esc for the title screen; the host is back to waiting.
 on guest xdotool windowfocus --sync "${WID_OF[guest]}" 2>/dev/null || true

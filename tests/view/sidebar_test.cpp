@@ -5,8 +5,11 @@
 #include "view/sidebar.h"
 #include "view/view_drawing.h"
 #include "view/view_style.h"
+#include "records/game_records.h"
 #include "support/log_workdir.h"
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace {
 TEST(SidebarTextTest, EnergyAttenuatesBelowHalfAmpersandSplitsKeepEmptyLinesAndCountdownsShowWholeSeconds) {
@@ -45,6 +48,31 @@ TEST(SidebarDrawTest, SegmentsGoOneLineLowerAndFittedTextShrinksOnlyWhatWouldOve
   for (int y = 300; y < 340; ++y) inked_rows += ink(10, 30, y, y + 1) > 0;
   EXPECT_GE(inked_rows, 12);
   EXPECT_EQ(size_after, 20);
+}
+
+// Own kills read first on the score line, the opponent's after them, as the sidebar draws
+// the records: a win changes only the left part, a loss only the right.
+TEST(SidebarDrawTest, TheScoreLineShowsOwnKillsFirstAndTheOpponentsAfter) {
+  initgraph(1000, 800);
+  SetSidebarCache(false);
+  const auto strip = [](int32_t kills, int32_t deaths) {
+    SetShared(versus.kills, kills), SetShared(versus.deaths, deaths);
+    BeginBatchDraw(), Render_sidebar(QRegion(0, 0, 1000, 800)), FlushBatchDraw();
+    return ebf->toImage().copy(sidebar_layout::kLeft, sidebar_layout::kScoreTop, sidebar_layout::kWidth, 30);
+  };
+  const QImage none = strip(0, 0);
+  const auto changed = [&none](const QImage& other) {  // first and last column that differ
+    std::pair<int, int> span{INT_MAX, -1};
+    for (int x = 0; x < none.width(); ++x)
+      for (int y = 0; y < none.height(); ++y)
+        if (none.pixel(x, y) != other.pixel(x, y)) span = {std::min(span.first, x), x};
+    return span;
+  };
+  const auto won = changed(strip(7, 0)), lost = changed(strip(0, 7));
+  ASSERT_GE(won.second, 0);
+  ASSERT_GE(lost.second, 0);
+  EXPECT_LT(won.second, lost.first);
+  SetShared(versus.kills, 0), SetShared(versus.deaths, 0), SetSidebarCache(true);
 }
 
 // The close request ends a countdown on the pass that sees it, and its log says how it ended.
