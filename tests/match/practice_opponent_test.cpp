@@ -1,7 +1,7 @@
 // The practice opponent against the player's real code: the test thread plays the host's side
-// on the global records (maze, player, bullets, outgoing queue) tick by tick, with no loops,
-// no window and no network, and carries the datagrams both ways by hand. The tick is the only
-// clock, so minutes of play pass in a moment. Also what it does with copies of what it hears.
+// on the global records tick by tick, with the real send and receive ticks over the
+// in-process link and no loops, window or network. The tick is the only clock, so minutes of
+// play pass in a moment. Also what it does with copies of what it hears.
 #include "match/practice_opponent.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 
 #include "core/bullets.h"
 #include "core/coordination_system.h"
+#include "core/game_events.h"
 #include "core/ghost_bullets.h"
 #include "core/maze_generator.h"
 #include "core/physics_engine.h"
@@ -23,6 +24,7 @@
 #include "core/rules_tuning.h"
 #include "gfx/graphics.h"
 #include "gfx/key_monitor.h"
+#include "match/in_process_link.h"
 #include "match/match_sync.h"
 #include "records/command_string.h"
 #include "records/game_records.h"
@@ -37,28 +39,35 @@ constexpr int kMinute = 60 * kTicksPerSecond;
 enum class Player { kStill, kCirclesAndFires };
 
 // The host's side of a practice match on the global records, one control tick at a time: its
-// main loop's round rules, its control and physics steps, its bullet loop when it fires, and
-// what its send loop would send, numbered the same way. Whatever the opponent sends goes
-// through the real command handler.
+// main loop's round rules, its control and physics steps and its bullet loop when it fires,
+// then the real send tick, the opponent's tick and the real receive tick, as the practice
+// match's threads would take turns.
 class Match {
  public:
   Match(int level, uint32_t seed, Player player) : opponent(level, seed), player_(player) {
     bool grid[16][16];
     generateMaze(grid, seed);
     playerdata = PlayerData{};
-    playerdata.is_host = true;
+    playerdata.online = playerdata.is_host = true;
     playerdata.player_x = playerdata.player_y = kHostCorner;
     playerdata.enemy_x = playerdata.enemy_y = kGuestCorner;
     versus = Versus{};
-    ClearShared(0);  // as after a silence: the handler forgets the numbers an earlier opponent used
+    ClearShared();
     StoreMaze(grid);
     frame[kFrameMainLoop] = 0;
+    game_events.AddQueue(ShotReports());
+    UseMatchLink(&link_.PlayerEnd());
+    Initialize_network();
   }
   // What it changed that a later case in the same process could trip over.
-  ~Match() { ClearShared(-1); }
+  ~Match() {
+    UseMatchLink(nullptr);
+    game_events.Clear();
+    ClearShared();
+  }
 
-  // The keys held, the shots flying, the command lists, the numbers heard and a pending victory.
-  static void ClearShared(int heard) {
+  // The keys held, the shots flying, the command lists, a peer never heard and a pending victory.
+  static void ClearShared() {
     for (const char key : {'W', 'A', 'S', 'D'}) ekr[static_cast<int>(key)] = false;
     KeyMonitor::GetInstance()->ResetAllKeys();
     {
@@ -69,7 +78,7 @@ class Match {
     while (network_transmission.popOutgoingBack()) {
     }
     network_transmission.incoming.clear();
-    network_transmission.peer_heard_us = heard;
+    network_transmission.peer_heard_us = -1;
     CoordinationSystem::getInstance()->TakeVictoryRequest();
   }
 
@@ -82,18 +91,21 @@ class Match {
     Physics_step();
     if (player_ == Player::kCirclesAndFires) Bullet_tick();
     RoundRules();
-    SendToOpponent();
-    said_.clear();
+    Send_tick();
+    MatchLink& end = link_.OpponentEnd();
+    end.Take(heard_);
+    for (const std::string& text : heard_) opponent.Hear(text);
+    heard_.clear(), said_.clear();
     opponent.Tick(said_);
     ReplayOpponentShots();
     for (const std::string& text : said_) {
-      Apply_datagram(text);
-      if (!maze_sent_ && text.compare(0, 20, kCoordinateCommand) == 0) maze_due_ = true;
+      end.Send(text);
       if (text.compare(0, 20, kMapBlockCommand) == 0) {
         const std::vector<std::string> values = parseCommandString(text).second;
         opened_by_opponent_.push_back(std::stoi(values.at(0)) * kMapSide + std::stoi(values.at(1)));
       }
     }
+    Receive_tick();
     network_transmission.incoming.clear();  // the commands the handler files; nobody reads them here
     const float dx = opponent.x() - playerdata.player_x, dy = opponent.y() - playerdata.player_y;
     if (!opponent.in_countdown() && !Shared(playerdata.round_over))
@@ -126,30 +138,6 @@ class Match {
       rules.win_death();
       countdown_ = kCountdownTicks, round_end_ = CoordinationSystem::RoundEnd::kWon;
     }
-  }
-
-  // As the send loop sends: the maze once the opponent is heard, each queued command (what
-  // must not be missed twice, hits and deaths numbered), the cells shot away, the shots, and
-  // the numbered position.
-  void SendToOpponent() {
-    if (maze_due_) {
-      for (int i = 0; i < kMapCells; ++i)
-        opponent.Hear(BuildMapBlockCommand(i / kMapSide, i % kMapSide, _map.cells[i].type, _map.cells[i].is_wall));
-      maze_due_ = false, maze_sent_ = true;
-    }
-    while (std::optional<std::string> command = network_transmission.popOutgoingBack()) {
-      const auto named = [&command](const char* name) { return command->compare(0, 20, name) == 0; };
-      if (named(kAttackCommand)) *command += "{" + std::to_string(++hits_) + "}";
-      if (named(kDeathNoticeCommand)) *command += "{" + std::to_string(++deaths_) + "}";
-      opponent.Hear(*command);
-      opponent.Hear(*command);
-    }
-    for (const int cell : _map.TakeCellsToSend())
-      opponent.Hear(BuildMapBlockCommand(cell / kMapSide, cell % kMapSide, "NULL", false));
-    for (const std::string& shot : shots_) opponent.Hear(shot);
-    shots_.clear();
-    opponent.Hear(BuildCoordinateCommand(playerdata.player_x, playerdata.player_y) + "{" +
-                  std::to_string(++positions_) + "}");
   }
 
   // The opponent's shots of this tick join the replay, and every replayed shot takes one step
@@ -219,19 +207,15 @@ class Match {
 
   void Fire() {
     const Corner them = EnemyCorner();
-    const int slot = Launch_bullet(BoxCentre(them.x, playerdata.enemy_w), BoxCentre(them.y, playerdata.enemy_h));
-    if (slot < 0) return;
-    const BulletMotion m = bullet.motion[slot];
-    shots_.push_back(BuildShotCommand(m.x, m.y, m.vx, m.vy) + "{" + std::to_string(++shot_numbers_) + "}");
+    Launch_bullet(BoxCentre(them.x, playerdata.enemy_w), BoxCentre(them.y, playerdata.enemy_h));
   }
 
   const Player player_;
   FireCooldown cooldown_;
   int countdown_ = 0;
   CoordinationSystem::RoundEnd round_end_ = CoordinationSystem::RoundEnd::kLost;
-  bool maze_due_ = false, maze_sent_ = false;
-  uint64_t hits_ = 0, deaths_ = 0, positions_ = 0, shot_numbers_ = 0;
-  std::vector<std::string> shots_, said_;
+  InProcessLink link_;
+  std::vector<std::string> heard_, said_;
   std::vector<int> opened_by_opponent_, broken_by_its_shots_;
   std::vector<BulletMotion> replayed_;
   float closest_ = INFINITY;
