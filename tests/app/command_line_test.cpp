@@ -1,5 +1,4 @@
-// The command line: the plans the good option sets give, and for every bad one status 2 with
-// one "vantorix: " line naming the problem ahead of the usage. Test thread only.
+// The command line's launch plans and its complaints. Test thread only.
 #include "app/command_line.h"
 #include <gtest/gtest.h>
 #include <tuple>

@@ -1,6 +1,7 @@
 // The once-per-second rate log: ten lines, one per tick counter, as mean rates since start-up,
 // in the log file and on the console.
-// Runs in a working directory of its own, so ./logs holds only this test's lines.
+// Runs in a working directory of its own, so ./logs holds only this test's lines. Test thread
+// only.
 #include "app/game_session.h"
 #include "records/game_records.h"
 #include "services/log_management.h"
@@ -36,7 +37,7 @@ TEST_F(RateLog, WritesOneMeanRateLinePerCounter) {
     EXPECT_TRUE(point != std::string::npos && point > 0 && number.size() == point + 7 &&
                 number.find_first_not_of("0123456789.") == std::string::npos)
         << line;  // digits, a point, six decimals
-    // The counter over the runtime read when the line was written, printed with six decimals.
+    // The counter over the runtime read when the line was written.
     const double value = std::strtod(line.c_str() + line.find(key) + key.size(), nullptr);
     EXPECT_LE(value, frame[i] / seconds_before + 1e-6) << line;
     EXPECT_GE(value, frame[i] / seconds_after - 1e-6) << line;

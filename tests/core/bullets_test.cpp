@@ -1,4 +1,5 @@
-// Bullets: lifetime, the pool and aiming, wall hits (inside the grid only), enemy hits, rate of fire.
+// Bullets: lifetime, the pool and aiming, wall hits (inside the grid only), enemy hits, rate of
+// fire. Test thread only.
 #include "core/bullets.h"
 #include "gfx/graphics.h"
 #include "records/command_string.h"
@@ -38,8 +39,7 @@ TEST_F(BulletTest, FullPoolLaunchesNothingAndTheNextTakesTheLowestFreeIndex) {
   EXPECT_EQ((std::array{m.x, m.y, m.vx, m.vy}), (std::array{40.f, 40.f, 0.f, 20.f}));  // from the centre, full speed
 }
 
-// Fires from the player's centre (cx, cy) toward (tx, ty) until the bullet is gone, and
-// returns the cells that stopped being walls.
+// (cx, cy) is the player's centre.
 std::vector<int> CellsBrokenByShot(float cx, float cy, float tx, float ty) {
   playerdata.player_x = cx - 15, playerdata.player_y = cy - 15;
   const int i = Launch_bullet(tx, ty);

@@ -1,5 +1,5 @@
 // Ghosts of the opponent's shots: the path of the shooter's own bullet, rebuilt from the shot
-// as the wire carries it, and nothing that only the shooter's side may judge.
+// as the wire carries it, and nothing that only the shooter's side may judge. Test thread only.
 #include "core/bullets.h"
 #include "core/game_events.h"
 #include "core/ghost_bullets.h"

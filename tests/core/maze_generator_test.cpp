@@ -1,4 +1,5 @@
-// Maze carving: invariants over many seeds, reproducibility, and the copy into _map.
+// Maze carving: invariants over many seeds, reproducibility, and the copy into _map. Test
+// thread only.
 #include "core/maze_generator.h"
 #include "records/game_records.h"
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ TEST(GenerateMaze, SpanningTreeOverOddCellsWithOpenRingForManySeeds) {
   }
 }
 
-// Seeded by the second, so two sides started together agree; every cell gets its place and kind.
+// Seeded by the second, so two sides started together agree.
 TEST(InitializeMap, CopiesTheMazeOfTheCurrentSecondIntoEveryCell) {
   for (MapCell& cell : _map.cells) cell.index = -1, cell.x = cell.y = -1, cell.is_wall = true;
   Grid g, other;

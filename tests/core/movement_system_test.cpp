@@ -1,4 +1,4 @@
-// Tests for the movement state machine: the fixture doubles as a stopwatch registry whose clock
+// The movement state machine: the fixture doubles as a stopwatch registry whose clock
 // moves only when a test says so, which pins the gap thresholds at their edges. Single-threaded.
 #include "core/movement_system.h"
 #include "services/timer_manager.h"
@@ -15,7 +15,6 @@ class MovementSystemTest : public ::testing::Test, public TimerManager {
   void TearDown() override { sys->useTimers(timers); }
   TimePoint now() const override { return TimePoint{} + std::chrono::hours(1000) + offset; }
 
-  // Two snapshots gapUs apart, then one classification.
   S classify(const KeyFrame& first, const KeyFrame& second, int gapUs) {
     sys->updateInput(first);
     offset += std::chrono::microseconds(gapUs);

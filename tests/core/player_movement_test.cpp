@@ -1,4 +1,5 @@
-// Player movement: grid search, the control and physics steps, the countdown's control loop.
+// Player movement: grid search, the control and physics steps, the countdown's control loop
+// (which runs on a thread of its own; the rest on the test thread).
 #include "core/coordination_system.h"
 #include "core/physics_engine.h"
 #include "core/player_movement.h"

@@ -1,4 +1,5 @@
-// Motion trail: the fast blur against the plain one, history slots.
+// Motion trail: the fast blur against the plain one, history slots. Built without a worker,
+// so the test thread alone.
 #include "effects/motion_blur.h"
 #include "gfx/graphics.h"
 #include "support/reference_gauss.h"

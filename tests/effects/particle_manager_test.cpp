@@ -1,4 +1,5 @@
-// Particle store: tick order and what it means for a particle's life, index operations, drawing.
+// Particle store: tick order and what it means for a particle's life, index operations,
+// drawing. Test thread only.
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
 #include <gtest/gtest.h>

@@ -90,8 +90,7 @@ class SoundEffectsOnSinkTest : public ::testing::Test {
     recording.emplace(effects.sample_rate());
   }
 
-  // Records until sound comes, then long enough for the longest sound to end, and returns
-  // the energy of everything recorded.
+  // Records until sound comes, then long enough for the longest sound to end.
   double EnergyOfWhatIsHeard() {
     const size_t tail = effects.sample_rate() * 12 / 10;
     const bool heard = recording->Until([tail](const Samples& s) {

@@ -1,4 +1,5 @@
-// Drawing layer on real pixels: window set-up, batches, primitives, the frame-buffer lock, presenting.
+// Drawing layer on real pixels: window set-up, batches, primitives, the frame-buffer lock,
+// presenting. The test thread plays the GUI thread; one case adds a second drawer.
 #include "gfx/graphics.h"
 #include "gfx/input_event_filter.h"
 #include <QCoreApplication>
@@ -78,8 +79,8 @@ TEST_F(GraphicsTest, FlushPresentsFrameToOpenWindowAndSkipsAClosedOne) {
   ew->show();  // keep the window usable for later cases in the same process
 }
 
-// A thread without a batch (a countdown starting while the render thread draws) must not
-// reach the other thread's painter: its state changes and clear wait for the frame buffer.
+// As when a countdown starts while the render thread draws: its state changes and clear
+// must wait for the frame buffer.
 TEST_F(GraphicsTest, AThreadWithoutABatchNeverDrawsThroughAnotherThreadsPainter) {
   std::atomic<pid_t> tid{0};
   BeginBatchDraw();

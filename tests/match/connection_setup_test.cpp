@@ -10,8 +10,8 @@
 
 namespace {
 
-// Asks again until both answers are valid, dropping the rest of a bad port line; once the
-// input is gone, asking again would print the same error for ever.
+// The rest of a bad port line is dropped; once the input is gone, asking again would print
+// the same error for ever.
 TEST(ConsoleDialogueTest, AsksAgainUntilBothAnswersAreValidAndEndsWithNothingAtEndOfInput) {
   const std::pair<std::string, std::pair<std::string, int>> cases[] = {
       {"1.2.3\n10.0.0.7\nabc\n0\n65536 9\n8080 rest\n", {"10.0.0.7", 8080}}, {"", {}}, {"1.2.3", {}},

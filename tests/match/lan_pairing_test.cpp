@@ -1,7 +1,6 @@
-// LAN pairing: the room's port message, a cancel while searching, and a side waiting in its
-// room that finds another room opened meanwhile (these inside a private network namespace,
-// as the search broadcasts). Test thread, the pairing's worker, the room manager's receive
-// thread and one thread playing the other machine's room.
+// LAN pairing, the searches inside a private network namespace as they broadcast. Test thread,
+// the pairing's worker, the room manager's receive thread and one thread playing the other
+// machine's room.
 #include "match/lan_pairing.h"
 
 #include "support/log_workdir.h"
@@ -24,8 +23,8 @@ TEST(PortMessageTest, OnlyAWellFormedPortReadsAndEachMessageStandsAlone) {
     EXPECT_FALSE(ParsePortMessage(bytes(bad)).has_value()) << bad;
 }
 
-// Cancelled while searching: the search stops there (a search run on would hang the case for
-// many minutes) and the log tells what was cut short, not that no room was found.
+// A search run on would hang the case for many minutes. The log must tell what was cut
+// short, not that no room was found.
 using LanPairingCancelTest = LogWorkdirTest;
 TEST_F(LanPairingCancelTest, ACancelWhileSearchingEndsTheSearchAndIsLogged) {
   PrivateNetwork network;

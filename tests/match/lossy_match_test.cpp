@@ -1,7 +1,5 @@
 // Two real sides of a match (this process and a match_peer) through a relay that loses,
-// copies and delays datagrams, with the periodic resend off: every hit must land once, every
-// fall give one victory and its score, every wall shot away open on the other side for good,
-// and no late position move the opponent back. How fast is the benchmark's to judge.
+// copies and delays datagrams, with the periodic resend off. How fast is the benchmark's to judge.
 #include "support/lossy_match_run.h"
 
 #include <gtest/gtest.h>

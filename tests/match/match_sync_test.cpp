@@ -1,8 +1,5 @@
-// The networked match on loopback: the command handler's rules for values from the wire, how
-// the send loop orders what it sends, the knock under a running physics step, a stranger's
-// flood (udp_flood) changing nothing, and two real sides (the host a match_peer process)
-// keeping one maze over a lossy link. The test thread plays the peer; the match's loops and
-// a physics step run on threads of their own.
+// The networked match on loopback. The test thread plays the peer; the match's loops and a
+// physics step run on threads of their own.
 #include "core/bullets.h"
 #include "core/coordination_system.h"
 #include "core/game_events.h"
@@ -158,7 +155,7 @@ TEST_F(MatchSyncTest, EveryKnockSurvivesTheRunningPhysicsStep) {
 
 // Every queued command goes on the next tick, newest first, before the position; what the
 // peer must not miss (a numbered hit, a shot cell) goes twice at once and once on each of a few
-// ticks after, then stops. The host's maze goes to a peer that has just come.
+// ticks after, then stops.
 TEST_F(MatchSyncTest, TicksSendQueuedCommandsRepeatWhatMustNotBeLostAndTheMazeToANewPeer) {
   const uint16_t game = StartTransport(false);
   const std::string hit = BuildAttackNotification();
@@ -189,8 +186,7 @@ TEST_F(MatchSyncTest, TicksSendQueuedCommandsRepeatWhatMustNotBeLostAndTheMazeTo
   EXPECT_EQ(cell_copies, 10);
 }
 
-// Within one tick, over the network or a link, what arrived is applied in arrival order:
-// of two unnumbered positions the later one stays.
+// Over the network and over a link: of two unnumbered positions the later one stays.
 TEST_F(MatchSyncTest, ATickAppliesWhatArrivedInArrivalOrder) {
   struct Link : MatchLink {
     void Send(const std::string&) override {}
@@ -210,8 +206,7 @@ TEST_F(MatchSyncTest, ATickAppliesWhatArrivedInArrivalOrder) {
   }
 }
 
-// A copy of a numbered hit, death, position or shot, or a late one behind a newer, changes nothing;
-// unnumbered ones, as an older peer sends them, count each time.
+// Unnumbered commands, as an older peer sends them, still count each time.
 TEST_F(MatchSyncTest, CopiesAndLateNumberedCommandsChangeNothing) {
   for (MapCell& cell : _map.cells) cell.is_wall = false;
   for (const char* text : {"Attack_notification0{}{7}", "Attack_notification0{}{7}", "Attack_notification0{}{8}",
@@ -236,8 +231,7 @@ TEST_F(MatchSyncTest, CopiesAndLateNumberedCommandsChangeNothing) {
   ghost_bullets.Clear();
 }
 
-// A shot fired here reaches the peer as its launch; one the peer fired lands as a ghost, and a
-// shot no real bullet could make is dropped.
+// A shot fired here reaches the peer as its launch.
 TEST_F(MatchSyncTest, ShotsCrossAsGhostsAndImpossibleShotsAreDropped) {
   StartTransport(false);
   game_events.AddQueue(ShotReports());
@@ -289,8 +283,7 @@ TEST_F(MatchSyncTest, StrangersFloodingTheMatchPortChangeNothingWhileThePeerGets
 
   FILE* flood = popen((std::string("'" UDP_FLOOD_BINARY "' ") + std::to_string(game) + " 2").c_str(), "r");
   ASSERT_NE(flood, nullptr);
-  // The peer goes on every 15 ms until the flood prints its count at its end; the corner is
-  // watched every ms.
+  // The flood prints its count at its end, which ends this loop.
   int advances = 0, foreign = 0;
   float last_shown = shown();
   pollfd ended{fileno(flood), POLLIN, 0};
@@ -310,9 +303,8 @@ TEST_F(MatchSyncTest, StrangersFloodingTheMatchPortChangeNothingWhileThePeerGets
   EXPECT_EQ(Records(), before);
 }
 
-// The host (match_peer) and this side as the guest, joined through a relay that loses half of
-// everything, copies a few and delays the rest unevenly, out of order, while both sides shoot
-// walls away; soon after the loss ends the mazes must agree, and no shot wall ever comes back.
+// The host is a match_peer process, this side the guest; both shoot walls away through the
+// lossy relay.
 TEST_F(MatchSyncTest, MazesAgreeSoonAfterLossEndsAndAShotWallNeverReturns) {
   constexpr unsigned kHostSeed = 11, kGuestSeed = 22;
   bool host_grid[16][16], guest_grid[16][16];

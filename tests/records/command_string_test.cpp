@@ -10,7 +10,6 @@ const std::string kShort = "The input string's length does not meet the format: 
 const std::string kOpen = "Command format error: a closing \" } \" is missing.";
 const std::string kInvalid = "The string's format is invalid and cannot be converted to \"float\": ";
 
-// The text of the exception `call` throws as `E`.
 template <class E, class F>
 std::string ThrownText(F call) {
   try { call(); } catch (const E& e) { return e.what(); }

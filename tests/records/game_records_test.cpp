@@ -1,4 +1,5 @@
-// Game records: the peer command list under concurrent use, and the time scale.
+// Game records: the peer command list under concurrent use (four producers, one consumer),
+// and the time scale.
 #include "records/game_records.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -25,7 +26,7 @@ TEST(NetworkTransmission, NewestCommandGoesFirstAndConcurrentUseLosesNothing) {
   });
   for (auto& p : producers) p.join();
   consumer.join();
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kAll);  // each command exactly once
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kAll);
 }
 
 TEST(NetworkTransmission, ListsKeepTheNewestCommandsUpToTheirCap) {

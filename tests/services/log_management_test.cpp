@@ -1,5 +1,6 @@
 // Logging registry: routing, side-file records and their reader, set-up failures, concurrent
-// loggers. Each case runs in a working directory of its own, so ./logs holds only its lines.
+// loggers (eight threads). Each case runs in a working directory of its own, so ./logs holds
+// only its lines.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC misreads std::regex's inlined automaton as uninitialised under the sanitizer build.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"

@@ -1,5 +1,6 @@
 // Tick pacing: sleep budgets, signal-interrupted sleeps (each signal aimed at a sleep the kernel
-// shows in progress, not at a moment) and the loop's stop on close.
+// shows in progress, not at a moment) and the loop's stop on close. The test thread and one
+// sleeper.
 #include "services/tick_pacing.h"
 #include <gtest/gtest.h>
 #include <pthread.h>

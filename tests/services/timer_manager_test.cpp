@@ -7,7 +7,6 @@ namespace {
 using namespace std::chrono_literals;
 using Times = std::tuple<uint64_t, uint64_t, uint64_t>;
 
-// The registry itself, with a clock that only moves when the test says so.
 class TimerManagerTest : public ::testing::Test, public TimerManager {
  protected:
   TimePoint now() const override { return TimePoint{} + 1000h + offset; }
@@ -38,7 +37,7 @@ TEST_F(TimerManagerTest, PausedTimeIsNotCountedReadingsTruncateAndTheAllFormsCou
   offset += 4999ns;
   EXPECT_EQ(getTime(""), 4u);
   EXPECT_TRUE(pauseTimer("b"));
-  EXPECT_FALSE(pauseTimer("b"));  // the second pause finds it paused
+  EXPECT_FALSE(pauseTimer("b"));
   offset += 6us;
   EXPECT_EQ(pauseAllTimers(), 2u);
   offset += 100us;

@@ -1,6 +1,5 @@
-// The peer transport over loopback sockets (127.0.0.1, system-chosen ports): frames both ways
-// with the connection reports, peers vanishing mid-frame or never reading, stop and restart,
-// and the UDP datagram rules. Test thread plus the transport's threads.
+// The peer transport over loopback sockets (127.0.0.1, system-chosen ports). Test thread plus
+// the transport's threads.
 #include "transport/dual_protocol_p2p.h"
 
 #include <arpa/inet.h>
@@ -104,7 +103,7 @@ TEST_F(DualProtocolP2PTest, SurvivesVanishingAndStalledPeersAndStopsAndStartsAga
   close(raw);
 }
 
-// Each connection costs a thread: past the cap a newcomer is hung up on at once.
+// Each connection costs a thread, hence the cap.
 TEST_F(DualProtocolP2PTest, PastTheConnectionCapANewcomerIsHungUpOn) {
   ASSERT_TRUE(a.p2p.startTCP(0));
   std::vector<int> fds;

@@ -1,6 +1,5 @@
-// The message queue: arrival order, the waits and the wake by stop, sends gated on running,
-// a half-failed start undone, a TCP frame over loopback, and the bounds a flood
-// meets. Test thread, a producer or stopper thread, and the transport's threads.
+// The message queue and the transport under it. Test thread, a producer or stopper thread,
+// and the transport's threads.
 #include "transport/network_manager.h"
 
 #include <gtest/gtest.h>
@@ -62,8 +61,8 @@ TEST(NetworkManagerTest, SendsOnlyWhileRunningAndRecoversFromAHalfFailedStart) {
   EXPECT_TRUE(a.start(0, 0));
 }
 
-// A stranger flooding the port, or a peer sending faster than the game reads, costs bounded
-// memory, and the newest messages are the ones kept.
+// A stranger flooding the port, or a peer sending faster than the game reads, must cost
+// bounded memory.
 TEST(NetworkManagerBounds, StrangersStayOutAndTheQueueKeepsTheNewestWithinItsBounds) {
   NetworkManager manager;
   manager.acceptOnlyFrom("127.0.0.1", 5000);

@@ -56,7 +56,7 @@ TEST(TcpFrameDecoderTest, AcceptsTenMebibytesAndDropsTheBufferForOneByteMore) {
   EXPECT_EQ(d.feed(kFrame).frames.back(), "frame");  // the connection goes on
 }
 
-// The scan's own limit: a length one over is passed by, one exactly at it is taken.
+// The resync scan checks the limit on its own.
 TEST(TcpFrameDecoderTest, ResyncTakesAHeaderAtTheLimitAndPassesOneByteOver) {
   const std::string largest(kTcpMaxFrameLength, 'L');
   Decoder d;

@@ -22,8 +22,7 @@ Bytes B(const std::string& text) { return Bytes(text.begin(), text.end()); }
 const RoomInfo kHost{"127.0.0.1", 8866}, kPeer{"10.0.0.2", 4000}, kPeerElsewhere{"10.0.0.2", 4001},
     kStranger{"10.0.0.3", 4000};
 
-// A room entered into a state, sending through `sent` (or refusing to), with recording
-// callbacks; Feed hands it one datagram and takes what it sent.
+// A room entered into a state, sending through `sent` (or refusing to).
 class RoomProtocolTest : public ::testing::Test {
  protected:
   void Enter(RoomState state, const RoomInfo& peer = {}) {

@@ -1,4 +1,5 @@
-// Game view routines, checked on the offscreen frame buffer's pixels over a white frame.
+// Game view routines, checked on the offscreen frame buffer's pixels over a white frame. The
+// test thread plays the GUI and render threads; one case runs the real render loop.
 #include "core/maze_generator.h"
 #include "effects/particle_manager.h"
 #include "gfx/graphics.h"
@@ -71,8 +72,6 @@ TEST_F(GameViewTest, FrameFogsArenaButNotSidebarAndDrawsNothingWhileTheRoundIsOv
   ExpectPixels(Render_frame, {{600, 600, kWhite}, {990, 150, kWhite}});
 }
 
-// Inside the sight: a wall block, a bullet, the player's green disc, the enemy's red one and
-// the white floor, each in its own colour.
 TEST_F(GameViewTest, TheSightShowsWallBulletBothDiscsAndFloorInTheirColours) {
   _map.cells[7 * 16 + 7].type = "wall";  // block (355, 355)-(395, 395)
   bullet.slots[0].active = true, bullet.motion[0].x = 400, bullet.motion[0].y = 300;
@@ -84,9 +83,8 @@ TEST_F(GameViewTest, TheSightShowsWallBulletBothDiscsAndFloorInTheirColours) {
                               {400, 480, kWhite}, {700, 700, kBlack}});
 }
 
-// A frame that leaves out what the fog hides and reuses an unchanged sidebar shows the very
-// pixels of one drawn in full: with the sight in the open, and with the sight reaching under
-// the sidebar while the aim ring lies beneath its rounded corner.
+// The shortcuts leave out what the fog hides and reuse an unchanged sidebar. The sight is
+// tried in the open and reaching under the sidebar, the aim ring beneath its rounded corner.
 TEST_F(GameViewTest, ShortcutsLeaveEveryPixelOfTheFrameAsDrawnInFull) {
   initgraph(1000, 800);
   bool grid[16][16];
@@ -153,8 +151,7 @@ std::string Listed(const std::multiset<std::string>& names) {
   return list;
 }
 
-// No trail is drawn, so the render loop keeps no blur worker or any other helper thread,
-// whether it paints or not.
+// No trail is drawn, so the render loop needs no blur worker or other helper thread.
 TEST_F(GameViewTest, TheRenderLoopRunsOnItsOwnThreadAlone) {
   initgraph(1000, 800);
   // A countdown shows: the loop ticks without painting, which keeps Qt's painter pool out of

@@ -50,8 +50,7 @@ TEST(SidebarDrawTest, SegmentsGoOneLineLowerAndFittedTextShrinksOnlyWhatWouldOve
   EXPECT_EQ(size_after, 20);
 }
 
-// Own kills read first on the score line, the opponent's after them, as the sidebar draws
-// the records: a win changes only the left part, a loss only the right.
+// A win changes only the left part of the line, a loss only the right.
 TEST(SidebarDrawTest, TheScoreLineShowsOwnKillsFirstAndTheOpponentsAfter) {
   initgraph(1000, 800);
   SetSidebarCache(false);
