@@ -1,6 +1,7 @@
 // Command-string parsing and building; pure functions called from the bullet, main, send,
-// receive and practice opponent threads. Numbers go through the "C" locale: Qt adopts the user's locale at
-// start-up, and a decimal comma would make the two peers misread each other's floats.
+// receive and practice opponent threads. Numbers go through the "C" locale: Qt adopts the
+// user's locale at start-up, and a decimal comma would make the two peers misread each
+// other's floats.
 #include "records/command_string.h"
 
 #include <cerrno>

@@ -47,9 +47,9 @@ void UpdateFrameRate() {
   if (static_cast<double>(timers.getTime(kSidebarRateTimer)) <= kRateRefreshMicros) return;
   int64_t sum = 0;
   int64_t counted = 0;
+  const double seconds = static_cast<double>(timers.getTime(kRuntimeTimer)) / 1000000.0;
   for (const auto& counter : frame) {
     const int64_t ticks = counter.load(std::memory_order_relaxed);
-    const double seconds = static_cast<double>(timers.getTime(kRuntimeTimer)) / 1000000.0;
     // Before the runtime clock has advanced (or when it is missing) there is no rate yet.
     const double rate = seconds > 0.0 ? static_cast<double>(ticks) / seconds : 0.0;
     sum = SaturatingInt64(static_cast<double>(sum) + rate);
